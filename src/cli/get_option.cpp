@@ -39,9 +39,9 @@ int get_option(int argc, char* const argv[], const char* option_string) {
         if (!start_next_word(argc, argv)) return -1;
     }
     const char letter = *option_cursor++;
-    const char* spec = std::strchr(option_string, letter);
-    if (letter == ':' || spec == nullptr) return '?';
-    if (spec[1] != ':') return letter;
+    const char* entry = std::strchr(option_string, letter);
+    if (letter == ':' || entry == nullptr) return '?';
+    if (entry[1] != ':') return letter;
     if (*option_cursor != '\0') {
         option_argument = option_cursor;  // attached, as in -s514555555
         option_cursor = nullptr;
