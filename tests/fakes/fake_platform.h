@@ -1,0 +1,87 @@
+// A scripted stand-in for the platform layer: tests queue what arrives,
+// make any operation fail with a chosen error number, and read back what
+// was sent, slept, opened and released.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace fake {
+
+enum class Operation {
+    start_network,
+    open_socket,
+    enable_broadcast,
+    bind_socket,
+    query_interfaces,
+    receive,
+    send,
+};
+
+struct Arrival {
+    platform::ReceiveStatus status;
+    std::vector<std::uint8_t> bytes;  // a truncated arrival keeps only what fits
+    platform::Endpoint source;
+    int error;  // for failed
+};
+
+struct Sent {
+    std::vector<std::uint8_t> bytes;
+    platform::Endpoint destination;
+    bool dont_route;
+};
+
+struct Interface {
+    std::uint32_t flags;
+    platform::Ipv4Address address;
+    platform::Ipv4Address broadcast;
+    platform::Ipv4Address netmask;
+};
+
+// When the script of arrivals runs out, a receive fails with this number,
+// so a run that would wait forever ends instead.
+constexpr int SCRIPT_EXHAUSTED = 9999;
+
+struct Platform {
+    // Scripted failures: the operation fails with `failing_error`.
+    bool fails[7];
+    int failing_error;
+    // Send results by send number (0-based); others send the whole datagram.
+    std::vector<long> send_results;
+
+    std::deque<Arrival> arrivals;
+    bool host_name_resolves;
+    std::vector<platform::Ipv4Address> host_addresses;
+    std::vector<Interface> interfaces;
+    platform::CalendarTime clock;
+
+    // What the run did.
+    int network_starts;
+    int network_stops;
+    int sockets_opened;
+    int sockets_closed;
+    bool broadcast_enabled;
+    bool bound;
+    platform::Endpoint bound_to;
+    int interface_queries;
+    std::vector<Sent> sent;
+    std::vector<unsigned> sleeps;
+    int clock_reads;  // calls of current_utc_time
+    int error;  // what last_error() answers
+};
+
+// Resets the fake to a host named after 192.168.1.10 with no interfaces.
+Platform& reset();
+Platform& state();
+
+void fail(Operation operation, int error);
+
+// A datagram from `source` (port 50010 unless given).
+void arrive(const std::vector<std::uint8_t>& bytes, platform::Ipv4Address source, std::uint16_t port = 50010);
+void arrive_status(platform::ReceiveStatus status, int error = 0);
+
+}  // namespace fake
