@@ -4,6 +4,7 @@
 
 #include "cli/command_line.h"
 #include "cli/console.h"
+#include "exchange/interface_report.h"
 #include "exchange/known_sorters.h"
 #include "exchange/local_address.h"
 #include "platform/platform.h"
@@ -54,6 +55,9 @@ int start_up(Exchange& ex) {
     if (ex.socket == nullptr) return fail(ex, "fatal: could not create socket: %d\n", platform::last_error());
     if (!platform::enable_broadcast(ex.socket)) {
         return fail(ex, "Error setting socket 'SO_BROADCAST' option: %d\n", platform::last_error());
+    }
+    if (ex.run.verbose && !list_interfaces(ex.socket, ex.out, ex.err)) {
+        return fail(ex, "WSAIoctl fails with error %d\n", platform::last_error());
     }
     platform::Endpoint local{};
     if (!choose_local_address(ex.run, ex.socket, &local.address)) return fail(ex, "Could not get host name.\n");

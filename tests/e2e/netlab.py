@@ -376,6 +376,12 @@ class Sniffer:
             time.sleep(0.02)
 
 
+# iproute2's flag names and the report's texts, in the report's order.
+_REPORT_FLAGS = (("UP", "Interface up"), ("BROADCAST", ", broadcasts are supported"),
+                 ("MULTICAST", ", multicasts are supported"), ("LOOPBACK", " (loopback)"),
+                 ("POINTOPOINT", " (point-to-point)"))
+
+
 class Netns:
     def __init__(self, lab, role):
         self.lab = lab
@@ -449,6 +455,23 @@ class Netns:
                         "--gap", str(gap_ms)], input=lines.encode())
         if res.returncode != 0:
             raise RuntimeError("send failed: %s" % res.stderr.decode(errors="replace"))
+
+    def interface_report(self):
+        """What `vormcfg -v` must list for this namespace, worked out from
+        iproute2's view of it: every IPv4 address in the kernel's order, with
+        255.255.255.255 in the broadcast slot of an interface that has none."""
+        report = ""
+        for link in json.loads(self.ip("-j", "-4", "addr", "show").stdout):
+            flags = link.get("flags", [])
+            for addr in link.get("addr_info", []):
+                prefix = addr["prefixlen"]
+                mask = ".".join(str((((0xFFFFFFFF << (32 - prefix)) & 0xFFFFFFFF) >> s) & 0xFF)
+                                for s in (24, 16, 8, 0))
+                bcast = addr.get("broadcast") if "BROADCAST" in flags else None
+                report += "  IP: %16s SubnetMask: %s  Bcast Addr: %s\n  " % (
+                    addr["local"], mask, bcast or LIMITED_BCAST)
+                report += "".join(text for flag, text in _REPORT_FLAGS if flag in flags) + "\n\n"
+        return report
 
     def hold_port(self, bind):
         proc = self.start([sys.executable, NSTOOLS, "hold", "--bind", bind], name="holder",

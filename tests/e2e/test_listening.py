@@ -43,7 +43,7 @@ class ListeningTest(LabTestCase):
         tool.stop(signal.SIGINT)
 
         self.assertEqual(tool.stdout,
-                         self.start_lines(WS_A)
+                         ws.interface_report() + self.start_lines(WS_A)
                          + self.announcement("ZETA-2", source=PLANT_A2, mask="",
                                              gateway="10.9.0.254", dhcp=True)
                          + self.announcement("ALPHA-1", source=PLANT_A, mask="255.255.255.0",
@@ -72,8 +72,8 @@ class ListeningTest(LabTestCase):
                                                         if verbose else {}))
                     named = self.announcement("SN-L", **(dict(source=PLANT_A2, mask="255.255.0.0")
                                                          if verbose else {}))
-                    self.assertIn(tool.stdout, (self.start_lines(WS_A) + unnamed + named,
-                                                self.start_lines(WS_A) + named + unnamed))
+                    start = (ws.interface_report() if verbose else "") + self.start_lines(WS_A)
+                    self.assertIn(tool.stdout, (start + unnamed + named, start + named + unnamed))
                     if not verbose:
                         self.assertEqual(tool.stderr, "")
                     self.assertEqual(sniffer.incoming(src=WS_A), [])
@@ -89,7 +89,8 @@ class ListeningTest(LabTestCase):
                     tool = ws.tool(*args)
                     # Nothing else is going to be printed for now: these lines can
                     # only be read if they were flushed as they were printed.
-                    self.assertTrue(self.expect_lines(tool, self.start_lines(WS_A)),
+                    start = (ws.interface_report() if block else "") + self.start_lines(WS_A)
+                    self.assertTrue(self.expect_lines(tool, start),
                                     "the tool ended: %r" % tool.stderr)
                     plant.sim("--sorter", "SN-P,%s,255.255.255.0,10.9.0.1,off" % PLANT_A, *SIM)
                     announced = self.announcement("SN-P", **block)
@@ -97,7 +98,7 @@ class ListeningTest(LabTestCase):
                                     "the tool ended: %r" % tool.stderr)
                     time.sleep(0.3)
                     tool.stop(signal.SIGINT)
-                    self.assertEqual(tool.stdout, self.start_lines(WS_A) + announced,
+                    self.assertEqual(tool.stdout, start + announced,
                                      "output lost or added at SIGINT")
 
 

@@ -49,11 +49,11 @@ SIM_SORTER_BLOCK = dict(source=PLANT_A, mask="255.255.255.0", gateway=None, dhcp
 
 class TargetedTest(LabTestCase):
     def check_answer(self, sim, tool, sniffer, serial, settings, to, port,
-                     before, after, start_local=WS_A, heard_before=(), block=None):
+                     before, after, start_local=WS_A, heard_before=(), block=None, report=""):
         """The tool's whole stdout, the one datagram the plant saw, and the record
         the sim applied."""
         self.assertEqual(tool.stdout,
-                         self.start_lines(start_local, serial)
+                         report + self.start_lines(start_local, serial)
                          + "".join(self.announcement(s) for s in heard_before)
                          + self.announcement(serial, **(block or {}))
                          + self.summary(serial, **settings))
@@ -90,7 +90,8 @@ class TargetedTest(LabTestCase):
                         self.assertEqual(tool.stderr, "")
                     self.check_answer(sim, tool, sniffer, serial, settings, to, port,
                                       before, after,
-                                      block=SIM_SORTER_BLOCK if verbose else None)
+                                      block=SIM_SORTER_BLOCK if verbose else None,
+                                      report=ws.interface_report() if verbose else "")
 
     def test_other_sorters_are_announced_not_answered(self):
         ws, plant = self.lab.plant_a(second_sorter_address=True)

@@ -206,7 +206,7 @@ TEST_F(ExchangeTest, ListeningAnnouncesEachSorterOnceInOrderOfArrival) {
                          "    Subnet mask ..... \n"
                          "    Gateway ......... 192.168.1.1\n"
                          "    DHCP ............ On\n");
-    EXPECT_EQ(err(), "Could not receive datagram: 9999\n");
+    EXPECT_EQ(err(), "Scanning Local Network Interfaces . . .\n\nCould not receive datagram: 9999\n");
     EXPECT_TRUE(fake::state().sent.empty());
     expect_released();
 }

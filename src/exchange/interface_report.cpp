@@ -1,0 +1,57 @@
+#include "exchange/interface_report.h"
+
+#include "cli/console.h"
+
+namespace {
+
+struct AddressText {
+    char text[16];
+};
+
+AddressText dotted(const platform::Ipv4Address& address) {
+    AddressText result{};
+    std::snprintf(result.text, sizeof result.text, "%u.%u.%u.%u", address.octets[0], address.octets[1],
+                  address.octets[2], address.octets[3]);
+    return result;
+}
+
+// The comma-led texts stand as they are, whatever comes before them.
+void print_flags(std::uint32_t flags, std::FILE* out) {
+    static const struct {
+        std::uint32_t bit;
+        const char* text;
+    } flag_texts[] = {
+        {platform::INTERFACE_UP, "Interface up"},
+        {platform::INTERFACE_BROADCAST, ", broadcasts are supported"},
+        {platform::INTERFACE_MULTICAST, ", multicasts are supported"},
+        {platform::INTERFACE_LOOPBACK, " (loopback)"},
+        {platform::INTERFACE_POINT_TO_POINT, " (point-to-point)"},
+    };
+    for (const auto& flag : flag_texts) {
+        if (flags & flag.bit) console_print(out, "%s", flag.text);
+    }
+}
+
+}  // namespace
+
+void print_interface_blocks(const InterfaceList& list, std::FILE* out) {
+    for (int i = 0; i < interface_count(list); ++i) {
+        const InterfaceRecord record = interface_at(list, i);
+        // The netmask comes before the broadcast address, though the
+        // record holds them the other way round.
+        console_print(out, "  IP: %16s", dotted(record.address).text);
+        console_print(out, " SubnetMask: %s ", dotted(record.netmask).text);
+        console_print(out, " Bcast Addr: %s", dotted(record.broadcast).text);
+        console_print(out, "\n  ");
+        print_flags(record.flags, out);
+        console_print(out, "\n\n");
+    }
+}
+
+bool list_interfaces(platform::UdpSocket* socket, std::FILE* out, std::FILE* err) {
+    console_print(err, "Scanning Local Network Interfaces . . .\n\n");
+    InterfaceList list{};
+    if (!platform::query_interface_list(socket, list.bytes, sizeof list.bytes, &list.byte_count)) return false;
+    print_interface_blocks(list, out);
+    return true;
+}
