@@ -26,6 +26,7 @@ import os
 import queue
 import re
 import secrets
+import shlex
 import shutil
 import signal
 import subprocess
@@ -63,6 +64,13 @@ BIN = {}
 FORBIDDEN_NETNS = set()
 _live_labs = []
 _prepared = False
+
+
+def tool_command(args):
+    """The command that runs vormcfg with `args`: VORMCFG_RUNNER, when set,
+    goes in front (for example a memory checker)."""
+    runner = shlex.split(os.environ.get("VORMCFG_RUNNER", ""))
+    return runner + [BIN["VORMCFG"]] + [str(a) for a in args]
 
 
 def _netns_inode(path="/proc/self/ns/net"):
@@ -438,7 +446,7 @@ class Netns:
         """Start vormcfg with a host name and hosts file of the test's own, so that
         what it binds without -b does not depend on the machine it runs on.
         hostname=None runs it with the machine's name and files."""
-        argv = [BIN["VORMCFG"]] + [str(a) for a in args]
+        argv = tool_command(args)
         if hostname is not None:
             argv = self.lab.host_identity(hostname, hosts) + argv
         return self.start(argv, name="vormcfg", env={"TZ": TOOL_TZ})

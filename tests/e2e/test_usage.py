@@ -49,7 +49,7 @@ class CommandLineTest(LabTestCase):
         self.holder = self.ws.hold_port("0.0.0.0:%d" % TOOL_PORT)
 
     def run_tool(self, args):
-        argv = self.lab.host_identity("vcf-station") + [netlab.BIN["VORMCFG"]] + args
+        argv = self.lab.host_identity("vcf-station") + netlab.tool_command(args)
         res = self.ws.run(argv, timeout=10, env={"TZ": netlab.TOOL_TZ})
         return res.returncode, res.stdout.decode(errors="replace"), res.stderr.decode(errors="replace")
 
