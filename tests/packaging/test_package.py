@@ -1,0 +1,121 @@
+"""The Debian package: what it holds, that it installs, and that the program
+runs from it. Also the man pages (lint-clean) and the bash completion. None
+of this sends a datagram: the installed program only prints its usage."""
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+
+BUILD_DIR = os.environ.get("BUILD_DIR", "")
+SOURCE_DIR = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
+
+EXPECTED_FILES = [
+    "usr/bin/vormcfg",
+    "usr/bin/sorter-sim",
+    "usr/share/man/man1/vormcfg.1",
+    "usr/share/man/man1/sorter-sim.1",
+    "usr/share/bash-completion/completions/vormcfg",
+    "usr/share/doc/vormcfg/README.md",
+    "usr/share/doc/vormcfg/LICENSE",
+]
+
+
+def run(argv, **kw):
+    return subprocess.run(argv, capture_output=True, text=True, **kw)
+
+
+class DebianPackageTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        if not BUILD_DIR or not os.path.exists(os.path.join(BUILD_DIR, "CPackConfig.cmake")):
+            raise unittest.SkipTest("BUILD_DIR does not name a configured build")
+        cls.work = tempfile.mkdtemp(prefix="vormcfg-package-")
+        res = run(["cpack", "--config", os.path.join(BUILD_DIR, "CPackConfig.cmake"),
+                   "-G", "DEB", "-B", cls.work])
+        if res.returncode != 0:
+            raise AssertionError("cpack failed: %s%s" % (res.stdout, res.stderr))
+        debs = [f for f in os.listdir(cls.work) if f.endswith(".deb")]
+        assert len(debs) == 1, debs
+        cls.deb = os.path.join(cls.work, debs[0])
+        cls.root = os.path.join(cls.work, "root")
+        res = run(["dpkg-deb", "-x", cls.deb, cls.root])
+        assert res.returncode == 0, res.stderr
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.work, ignore_errors=True)
+
+    def field(self, name):
+        return run(["dpkg-deb", "-f", self.deb, name]).stdout.strip()
+
+    def test_name_version_and_dependencies(self):
+        self.assertEqual(os.path.basename(self.deb), "vormcfg_1.0.0.7_amd64.deb")
+        self.assertEqual(self.field("Package"), "vormcfg")
+        self.assertEqual(self.field("Version"), "1.0.0.7")
+        depends = self.field("Depends")
+        for library in ("libc6", "libstdc++6"):
+            self.assertIn(library, depends)
+        self.assertIn("sorter", self.field("Description"))
+
+    def test_holds_the_programs_pages_completion_and_dissector(self):
+        for path in EXPECTED_FILES:
+            self.assertTrue(os.path.isfile(os.path.join(self.root, path)), path)
+        plugins = [os.path.join(d, f) for d, _, files in os.walk(self.root) for f in files
+                   if f == "vormcfg.lua"]
+        self.assertEqual(len(plugins), 1, plugins)
+        self.assertTrue(plugins[0].endswith("/wireshark/plugins/vormcfg.lua"), plugins)
+
+    def test_installed_program_runs(self):
+        res = run([os.path.join(self.root, "usr/bin/vormcfg"), "-h"])
+        self.assertEqual(res.returncode, 0)
+        self.assertTrue(res.stderr.startswith("\nvormcfg v1.0.0.7"), res.stderr)
+        res = run([os.path.join(self.root, "usr/bin/sorter-sim"), "--help"])
+        self.assertEqual(res.returncode, 0, res.stderr)
+
+    def test_apt_would_install_it(self):
+        if shutil.which("apt-get") is None:
+            self.skipTest("no apt-get here")
+        res = run(["apt-get", "install", "--simulate", "--no-install-recommends", self.deb])
+        self.assertEqual(res.returncode, 0, res.stdout + res.stderr)
+        self.assertIn("Inst vormcfg", res.stdout)
+
+
+class ManPageTest(unittest.TestCase):
+    def test_pages_are_lint_clean(self):
+        if shutil.which("mandoc") is None:
+            self.skipTest("mandoc is not installed (Debian package mandoc)")
+        for page in ("vormcfg.1", "sorter-sim.1"):
+            with self.subTest(page):
+                res = run(["mandoc", "-T", "lint", "-W", "warning",
+                           os.path.join(SOURCE_DIR, "man", page)])
+                self.assertEqual((res.returncode, res.stdout + res.stderr), (0, ""))
+
+    def test_usage_page_names_every_option(self):
+        with open(os.path.join(SOURCE_DIR, "man", "vormcfg.1")) as f:
+            page = f.read()
+        for letter in "srigudbfvh":
+            self.assertIn(".It Fl %s" % letter, page)
+
+
+class CompletionTest(unittest.TestCase):
+    def complete(self, *words):
+        script = ('source "$1"; shift; COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); '
+                  '_vormcfg; printf "%s\\n" "${COMPREPLY[@]}"')
+        res = run(["bash", "-c", script, "completion",
+                   os.path.join(SOURCE_DIR, "contrib", "bash-completion", "vormcfg")] + list(words))
+        self.assertEqual(res.returncode, 0, res.stderr)
+        return [line for line in res.stdout.splitlines() if line]
+
+    def test_offers_options_dhcp_values_and_local_addresses(self):
+        self.assertEqual(sorted(self.complete("vormcfg", "-")),
+                         sorted(["-s", "-r", "-i", "-u", "-g", "-d", "-b", "-f", "-v", "-h"]))
+        self.assertEqual(self.complete("vormcfg", "-d", ""), ["on", "off"])
+        self.assertEqual(self.complete("vormcfg", "-d", "of"), ["off"])
+        self.assertIn("127.0.0.1", self.complete("vormcfg", "-b", ""))
+        self.assertEqual(self.complete("vormcfg", "-s", ""), [])
+
+
+if __name__ == "__main__":
+    unittest.main()
