@@ -6,13 +6,13 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <ifaddrs.h>
 #include <net/if.h>
 #include <netdb.h>
 #include <netinet/in.h>
-#include <new>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -138,6 +138,9 @@ void write_interface_record(std::uint8_t* record, const ifaddrs* entry) {
 }  // namespace
 
 bool start_network() {
+    // The C library reads the time zone on its first calendar conversion;
+    // do it now rather than between a sorter's broadcast and our reply.
+    tzset();
     return true;
 }
 
@@ -150,7 +153,9 @@ int last_error() {
 UdpSocket* open_udp_socket() {
     const int fd = socket(AF_INET, SOCK_DGRAM, 0);
     if (fd < 0) return nullptr;
-    UdpSocket* created = new (std::nothrow) UdpSocket{fd, 0, in_addr{}};
+    // malloc rather than new keeps the C++ runtime out of the binary's start-up.
+    UdpSocket* created = static_cast<UdpSocket*>(std::malloc(sizeof(UdpSocket)));
+    if (created != nullptr) *created = UdpSocket{fd, 0, in_addr{}};
     if (created == nullptr) {
         close(fd);
         errno = ENOMEM;
@@ -160,7 +165,7 @@ UdpSocket* open_udp_socket() {
 
 void close_socket(UdpSocket* socket) {
     close(socket->fd);
-    delete socket;
+    std::free(socket);
 }
 
 bool enable_broadcast(UdpSocket* socket) {

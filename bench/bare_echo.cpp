@@ -1,0 +1,55 @@
+// Baseline of the reply-latency figure: waits on vormcfg's socket for the
+// record of SERIAL and sends one 128-byte record back to the limited
+// broadcast address at the sender's port, as vormcfg answers; then ends.
+// Records of other serials are received and passed over.
+//
+//   bare_echo DEVICE SERIAL
+#include <arpa/inet.h>
+#include <sys/socket.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "bare_socket.h"
+
+int main(int argc, char* argv[]) {
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: bare_echo DEVICE SERIAL\n");
+        return 2;
+    }
+    const char* serial = argv[2];
+    const std::size_t serial_length = std::strlen(serial);
+    if (serial_length >= bare::SERIAL_SIZE) {
+        std::fprintf(stderr, "bare_echo: serial too long\n");
+        return 2;
+    }
+    const int fd = bare::open_bound_socket(argv[1]);
+    bare::say_ready();
+    unsigned char record[bare::RECORD_SIZE];
+    sockaddr_in from{};
+    for (;;) {
+        iovec data{record, sizeof record};
+        msghdr message{};
+        message.msg_name = &from;
+        message.msg_namelen = sizeof from;
+        message.msg_iov = &data;
+        message.msg_iovlen = 1;
+        const ssize_t length = recvmsg(fd, &message, 0);
+        if (length < 0) {
+            if (errno == EINTR) continue;
+            bare::die("recvmsg");
+        }
+        if (length == static_cast<ssize_t>(bare::RECORD_SIZE) && bare::serial_is(record, serial, serial_length)) break;
+    }
+    record[9] = 3;  // a configuration, so that the prober accepts it as the tool's
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = from.sin_port;
+    to.sin_addr.s_addr = htonl(INADDR_BROADCAST);
+    if (sendto(fd, record, sizeof record, MSG_DONTROUTE, reinterpret_cast<const sockaddr*>(&to), sizeof to) !=
+        static_cast<ssize_t>(sizeof record)) {
+        bare::die("sendto");
+    }
+    close(fd);
+    return 0;
+}

@@ -1,0 +1,59 @@
+// The socket every bare baseline uses, set up as vormcfg sets up its own on
+// Linux: a UDP socket with SO_BROADCAST, tied to one interface with
+// SO_BINDTODEVICE and bound to the wildcard address at the tool's port, so
+// that it hears that interface's broadcasts.  Nothing else: the baselines
+// show what the system costs, and the tool is measured against them.
+#pragma once
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace bare {
+
+constexpr unsigned short LISTEN_PORT = 50003;
+constexpr std::size_t RECORD_SIZE = 128;
+constexpr std::size_t SERIAL_OFFSET = 13;
+constexpr std::size_t SERIAL_SIZE = 28;
+constexpr const char READY_LINE[] = "Press CTRL + C to quit\n";
+
+[[noreturn]] inline void die(const char* what) {
+    std::fprintf(stderr, "%s: %s\n", what, std::strerror(errno));
+    std::exit(1);
+}
+
+inline int open_bound_socket(const char* device) {
+    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    if (fd < 0) die("socket");
+    const int on = 1;
+    if (setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on) != 0) die("SO_BROADCAST");
+    if (setsockopt(fd, SOL_SOCKET, SO_BINDTODEVICE, device, static_cast<socklen_t>(std::strlen(device) + 1)) != 0) {
+        die("SO_BINDTODEVICE");
+    }
+    sockaddr_in wildcard{};
+    wildcard.sin_family = AF_INET;
+    wildcard.sin_port = htons(LISTEN_PORT);
+    wildcard.sin_addr.s_addr = htonl(INADDR_ANY);
+    if (bind(fd, reinterpret_cast<const sockaddr*>(&wildcard), sizeof wildcard) != 0) die("bind");
+    return fd;
+}
+
+// The ready line goes out the way the tool writes it: one write, at once.
+inline void say_ready() {
+    std::fputs(READY_LINE, stdout);
+    std::fflush(stdout);
+}
+
+// The serial field of a received record, compared with `serial` as the
+// tool compares it (text up to its NUL).
+inline bool serial_is(const unsigned char* record, const char* serial, std::size_t serial_length) {
+    return std::memcmp(record + SERIAL_OFFSET, serial, serial_length) == 0 &&
+           record[SERIAL_OFFSET + serial_length] == 0;
+}
+
+}  // namespace bare
