@@ -92,11 +92,23 @@ Arrival receive_record(Exchange& ex, SndpCfgMsg* received, platform::Endpoint* s
     }
 }
 
+// A received text as it is printed. It is at most the rest of the record,
+// and every byte of it takes at most four characters.
+struct ShownText {
+    char text[escaped_capacity(SNDP_MSG_SIZE)];
+};
+
+ShownText shown(const FieldText& field) {
+    ShownText result;
+    escape_control_bytes(field.text, field.length, result.text, sizeof result.text);
+    return result;
+}
+
 void print_current_configuration(Exchange& ex, const SndpCfgMsg& received, const platform::Endpoint& source) {
     const FieldText mask = read_text_field(received, received.subnet_mask);
     console_print(ex.out, "Current configuration:\n");
     console_print(ex.out, "    IP Address ...... " ADDRESS_FORMAT "\n", ADDRESS_ARGUMENTS(source.address));
-    console_print(ex.out, "    Subnet mask ..... %.*s\n", static_cast<int>(mask.length), mask.text);
+    console_print(ex.out, "    Subnet mask ..... %s\n", shown(mask).text);
     if (has_gateway(received)) {
         console_print(ex.out, "    Gateway ......... " ADDRESS_FORMAT "\n", ADDRESS_ARGUMENTS(gateway_address(received)));
     }
@@ -114,41 +126,45 @@ void announce_if_new(Exchange& ex, const SndpCfgMsg& received, const platform::E
         return;
     }
     const FieldText serial = read_text_field(received, received.serial);
-    console_print(ex.out, "Serial Number '%.*s' is broadcasting.\n", static_cast<int>(serial.length), serial.text);
+    console_print(ex.out, "Serial Number '%s' is broadcasting.\n", shown(serial).text);
     if (ex.run.verbose) print_current_configuration(ex, received, source);
 }
 
-// Listens until the target's record arrives and leaves its source in `peer`.
-// Listening mode has an empty target and never answers: a passive listener
-// must not configure a sorter that happens to broadcast an empty serial.
-int wait_for_target(Exchange& ex, platform::Endpoint* peer) {
+struct Target {
+    SndpCfgMsg record;
+    platform::Endpoint source;
+};
+
+// Listens until the target's record arrives. Its announcement waits until
+// the reply is out: the sorter is waiting on the wire, the console can wait
+// a moment. Listening mode has an empty target and never answers: a passive
+// listener must not configure a sorter that broadcasts an empty serial.
+int wait_for_target(Exchange& ex, Target* target) {
     const bool listening = serial_is_empty(ex.msg);
     for (;;) {
-        SndpCfgMsg received;
-        if (receive_record(ex, &received, peer) == Arrival::socket_error) {
+        if (receive_record(ex, &target->record, &target->source) == Arrival::socket_error) {
             return fail(ex, "Could not receive datagram: %d\n", platform::last_error());
         }
-        announce_if_new(ex, received, *peer);
-        if (!listening && same_serial(received, ex.msg)) return 0;
+        if (!listening && same_serial(target->record, ex.msg)) return 0;
+        announce_if_new(ex, target->record, target->source);
     }
 }
 
-int send_reply(Exchange& ex, platform::Endpoint peer) {
+// Completes and sends the record; only the last send's result counts.
+// Leaves the destination in `peer`; false, with the error in `error`, when
+// the last send did not go out whole.
+bool send_reply(Exchange& ex, platform::Endpoint* peer, int* error) {
     complete_outgoing(ex.msg);
     const bool broadcast_reply = ex.run.remote_octets[0] == 0;
-    peer.address = broadcast_reply ? platform::Ipv4Address{{255, 255, 255, 255}} : address_from_octets(ex.run.remote_octets);
+    peer->address = broadcast_reply ? platform::Ipv4Address{{255, 255, 255, 255}} : address_from_octets(ex.run.remote_octets);
     const int send_count = ex.run.firewall_mode ? FIREWALL_SEND_COUNT : 1;
     long sent = 0;
-    int error = 0;
     for (int i = 0; i < send_count; ++i) {
-        sent = platform::send_datagram(ex.socket, &ex.msg, sizeof ex.msg, peer, broadcast_reply);
-        error = platform::last_error();
+        sent = platform::send_datagram(ex.socket, &ex.msg, sizeof ex.msg, *peer, broadcast_reply);
+        *error = platform::last_error();
         if (send_count > 1) platform::sleep_milliseconds(FIREWALL_SEND_INTERVAL_MS);
     }
-    if (sent != static_cast<long>(SNDP_MSG_SIZE)) {
-        return fail(ex, "Error sending reply message to port %d: %d\n", peer.port, error);
-    }
-    return 0;
+    return sent == static_cast<long>(SNDP_MSG_SIZE);
 }
 
 void print_summary(Exchange& ex) {
@@ -177,11 +193,16 @@ int run_exchange(int argc, char* argv[], std::FILE* out, std::FILE* err) {
         case ParseOutcome::run: break;
     }
     if (int status = start_up(ex)) return status;
-    platform::Endpoint peer{{{0, 0, 0, 0}}, SNDP_SORTER_PORT};
+    Target target{};
+    target.source = platform::Endpoint{{{0, 0, 0, 0}}, SNDP_SORTER_PORT};
     if (!ex.run.firewall_mode) {
-        if (int status = wait_for_target(ex, &peer)) return status;
+        if (int status = wait_for_target(ex, &target)) return status;
     }
-    if (int status = send_reply(ex, peer)) return status;
+    platform::Endpoint peer = target.source;
+    int error = 0;
+    const bool sent = send_reply(ex, &peer, &error);
+    if (!ex.run.firewall_mode) announce_if_new(ex, target.record, target.source);
+    if (!sent) return fail(ex, "Error sending reply message to port %d: %d\n", peer.port, error);
     print_summary(ex);
     release(ex);
     return EXIT_STATUS_SUCCESS;

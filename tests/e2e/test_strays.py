@@ -39,8 +39,11 @@ def strays(good):
 
 
 def run_on_serial(record):
-    """A serial with no NUL is read on to the last byte of the record."""
-    return record[cfgrecord.OFF_SERIAL:].decode(errors="replace")
+    """A serial with no NUL is read on to the last byte of the record, and is
+    printed with each control byte as \\xNN (the time stamp holds several)."""
+    shown = b"".join(b"\\x%02X" % c if c < 0x20 or c == 0x7F else bytes([c])
+                     for c in record[cfgrecord.OFF_SERIAL:])
+    return shown.decode(errors="replace")
 
 
 class StrayDatagramTest(LabTestCase):
@@ -88,7 +91,8 @@ class StrayDatagramTest(LabTestCase):
                     self.assertEqual(sniffer.incoming(src=WS_A), [], "a stray was answered")
                     if name == "unterminated serial":
                         # It is a record whose serial runs on to the record's
-                        # last byte: announced once, under all of that text.
+                        # last byte: announced once, under all of that text,
+                        # its control bytes escaped.
                         self.assertEqual(tool.stdout[len(start):],
                                          self.announcement(run_on_serial(payload)))
                     else:

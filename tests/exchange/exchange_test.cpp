@@ -143,6 +143,22 @@ const FailureCase failure_cases[] = {
     {"bind", [] { fake::fail(fake::Operation::bind_socket, 98); }, "Could not bind to socket: 98\n", "", 1, 1},
     {"receive", [] { fake::fail(fake::Operation::receive, 104); }, "Could not receive datagram: 104\n", STARTED, 1,
      1},
+    // The loop waits again after an interrupted or truncated receive; a failure
+    // that follows is still reported with its own error number.
+    {"receive_after_interrupted_wait",
+     [] {
+         fake::arrive_status(platform::ReceiveStatus::interrupted);
+         fake::arrive_status(platform::ReceiveStatus::failed, 110);
+     },
+     "Could not receive datagram: 110\n", STARTED, 1, 1},
+    {"receive_after_truncated_datagram",
+     [] {
+         Bytes longer = broadcast_of(TARGET);  // the target's record, then more
+         longer.resize(200);
+         fake::arrive(longer, STRAY_SOURCE);
+         fake::arrive_status(platform::ReceiveStatus::failed, 111);
+     },
+     "Could not receive datagram: 111\n", STARTED, 1, 1},
     {"send", [] { fake::fail(fake::Operation::send, 101); }, "Error sending reply message to port 50010: 101\n",
      STARTED + announced(TARGET), 1, 1},
     {"short_send",

@@ -1,0 +1,180 @@
+// Arbitrary bytes as a command line: the input split at its NUL bytes into
+// the argument words after the program name, taken through the option
+// scanner, parse_arguments and then run_exchange on the scripted platform.
+// Whatever is typed, the outgoing record and the run settings may hold only
+// what their fields can carry, and nothing ends the process.
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "cli/command_line.h"
+#include "cli/get_option.h"
+#include "exchange/exchange.h"
+#include "fakes/fake_platform.h"
+
+namespace {
+
+#define CHECK(condition, ...)                                       \
+    do {                                                            \
+        if (!(condition)) {                                         \
+            std::fprintf(stderr, "CHECK failed: %s: ", #condition); \
+            std::fprintf(stderr, __VA_ARGS__);                      \
+            std::fprintf(stderr, "\n");                             \
+            std::abort();                                           \
+        }                                                           \
+    } while (0)
+
+struct Captured {
+    char* text = nullptr;
+    std::size_t size = 0;
+    std::FILE* file = open_memstream(&text, &size);
+    ~Captured() { std::free(text); }
+    std::string close() {
+        std::fclose(file);
+        return std::string(text, size);
+    }
+};
+
+bool all_zero(const std::uint8_t* bytes, std::size_t size) {
+    for (std::size_t i = 0; i < size; ++i) {
+        if (bytes[i] != 0) return false;
+    }
+    return true;
+}
+
+bool terminated(const char* field, std::size_t size) {
+    return std::memchr(field, '\0', size) != nullptr;
+}
+
+// The word that holds `text`, or -1.
+int word_holding(const char* text, const std::vector<char*>& argv) {
+    for (std::size_t k = 0; k + 1 < argv.size(); ++k) {
+        if (text >= argv[k] && text <= argv[k] + std::strlen(argv[k])) return static_cast<int>(k);
+    }
+    return -1;
+}
+
+// A text field is an option's argument: some word is that text or ends in it.
+bool typed(const char* field, const std::vector<char*>& argv) {
+    const std::size_t length = std::strlen(field);
+    if (length == 0) return true;
+    for (std::size_t k = 1; k + 1 < argv.size(); ++k) {
+        const std::size_t word = std::strlen(argv[k]);
+        if (word >= length && std::memcmp(argv[k] + word - length, field, length) == 0) return true;
+    }
+    return false;
+}
+
+void scan_options(int argc, const std::vector<char*>& argv, std::size_t letters) {
+    option_index = 0;
+    std::size_t calls = 0;
+    for (int letter; (letter = get_option(argc, argv.data(), OPTION_STRING)) != -1;) {
+        CHECK(++calls <= letters + static_cast<std::size_t>(argc) + 1, "the scanner does not end");
+        CHECK(option_index >= 1 && option_index <= argc, "option_index %d of %d", option_index, argc);
+        if (letter == '?') continue;
+        const char* entry = std::strchr(OPTION_STRING, letter);
+        CHECK(letter != ':' && entry != nullptr, "letter %d is no option", letter);
+        if (entry[1] == ':') {
+            CHECK(option_argument != nullptr && word_holding(option_argument, argv) >= 1,
+                  "-%c has no argument from the command line", letter);
+        }
+    }
+    CHECK(option_index >= 0 && option_index <= argc, "option_index %d of %d at the end", option_index, argc);
+}
+
+struct Parsed {
+    ParseOutcome outcome;
+    SndpCfgMsg msg;
+    RunOptions run;
+    std::string err;
+};
+
+Parsed parse(int argc, const std::vector<char*>& argv) {
+    Parsed parsed;
+    std::memset(&parsed.msg, 0xA5, sizeof parsed.msg);  // parse_arguments must clear it
+    std::memset(&parsed.run, 0, sizeof parsed.run);
+    parsed.run.verbose = true;                           // and set this itself
+    Captured err;
+    parsed.outcome = parse_arguments(argc, argv.data(), parsed.msg, parsed.run, err.file);
+    parsed.err = err.close();
+    return parsed;
+}
+
+void check_fields(const Parsed& p, const std::vector<char*>& argv) {
+    const SndpCfgMsg& msg = p.msg;
+    CHECK(p.outcome == ParseOutcome::run || p.outcome == ParseOutcome::help || p.outcome == ParseOutcome::usage_error,
+          "outcome %d", static_cast<int>(p.outcome));
+    CHECK(terminated(msg.serial, sizeof msg.serial), "serial without NUL");
+    CHECK(terminated(msg.ip_address, sizeof msg.ip_address), "address without NUL");
+    CHECK(terminated(msg.subnet_mask, sizeof msg.subnet_mask), "mask without NUL");
+    CHECK(msg.dhcp_enabled == 0 || msg.dhcp_enabled == 1, "dhcp %u", msg.dhcp_enabled);
+    CHECK(all_zero(reinterpret_cast<const std::uint8_t*>(msg.magic), sizeof msg.magic) &&
+              all_zero(msg.msg_type, sizeof msg.msg_type),
+          "magic or type written before the reply");
+    CHECK(all_zero(msg.reserved_a, sizeof msg.reserved_a) && all_zero(msg.reserved_b, sizeof msg.reserved_b) &&
+              all_zero(msg.reserved_c, sizeof msg.reserved_c) && all_zero(msg.reserved_d, sizeof msg.reserved_d),
+          "a reserved byte is not zero");
+    CHECK(all_zero(reinterpret_cast<const std::uint8_t*>(&msg.timestamp), sizeof msg.timestamp),
+          "time stamp written before the reply");
+    for (int i = 0; i < 4; ++i) {
+        CHECK(p.run.bind_octets[i] >= 0 && p.run.bind_octets[i] <= 255, "-b octet %d", p.run.bind_octets[i]);
+        CHECK(p.run.remote_octets[i] >= 0 && p.run.remote_octets[i] <= 255, "-r octet %d", p.run.remote_octets[i]);
+    }
+    if (p.outcome != ParseOutcome::run) return;
+    CHECK(p.err.empty(), "a usable command line explained an error: %s", p.err.c_str());
+    CHECK(typed(msg.serial, argv) && typed(msg.ip_address, argv) && typed(msg.subnet_mask, argv),
+          "a text field holds what was not typed");
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    std::vector<std::string> words = {"vormcfg"};
+    std::string word;
+    for (std::size_t i = 0; i < size; ++i) {
+        if (data[i] == 0) {
+            words.push_back(word);
+            word.clear();
+        } else {
+            word += static_cast<char>(data[i]);
+        }
+    }
+    if (size > 0) words.push_back(word);
+    std::vector<char*> argv;
+    for (std::string& w : words) argv.push_back(&w[0]);
+    argv.push_back(nullptr);
+    const int argc = static_cast<int>(words.size());
+
+    scan_options(argc, argv, size);
+
+    const Parsed first = parse(argc, argv);
+    check_fields(first, argv);
+    // The scanner's state is process-wide: a second parse must not see the first.
+    const Parsed again = parse(argc, argv);
+    CHECK(again.outcome == first.outcome && std::memcmp(&again.msg, &first.msg, sizeof first.msg) == 0 &&
+              again.err == first.err,
+          "a second parse differs");
+
+    fake::reset();
+    Captured out;
+    Captured err;
+    const int status = run_exchange(argc, argv.data(), out.file, err.file);
+    out.close();
+    err.close();
+    int expected = EXIT_STATUS_USAGE;
+    if (first.outcome == ParseOutcome::help) expected = EXIT_STATUS_SUCCESS;
+    if (first.outcome == ParseOutcome::run) {
+        // Nothing arrives: only firewall mode, which sends without waiting, succeeds.
+        expected = first.run.firewall_mode ? EXIT_STATUS_SUCCESS : EXIT_STATUS_NETWORK_FAILURE;
+    }
+    CHECK(status == expected, "run_exchange ended with %d, expected %d", status, expected);
+    const fake::Platform& p = fake::state();
+    CHECK(p.sockets_closed == p.sockets_opened && p.network_stops == p.network_starts, "not released");
+    CHECK(p.sent.size() == (status == EXIT_STATUS_SUCCESS && first.outcome == ParseOutcome::run ? 40u : 0u),
+          "%zu sent", p.sent.size());
+    return 0;
+}
