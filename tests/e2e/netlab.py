@@ -19,6 +19,21 @@ tmpfs over /run/netns; where that is impossible it prints "SKIP: ..." and
 exits 77, which CTest reports as skipped.
 
 Environment: VORMCFG and SORTER_SIM name the binaries under test.
+
+With VORMCFG_WINE=1, VORMCFG is the Windows build (vormcfg.exe) and runs
+under Wine, in the prefix WINEPREFIX names (made beforehand, as
+scripts/test-windows does).  Wine keeps a program's sockets in its
+wineserver, not in the program: a wine run that joined a running wineserver
+of another namespace would open the tool's socket there.  A wine run finds
+its wineserver through a socket under /tmp, named in the prefix (Debian) or
+after the user (upstream Wine).  So every tool run gets a mount namespace of
+its own with an empty private /tmp and the prefix under a private overlay
+that has forgotten any earlier server: it can only start a wineserver of its
+own, from inside the lab namespace.  Besides, no lab is made, or closed
+without complaint, while a wineserver runs in a namespace that is not a lab
+namespace; test_netlab checks where the tool's socket and its holders live.
+The expectations that differ under Wine are named below (WINE, the error
+numbers) and in the test modules.
 """
 import atexit
 import json
@@ -55,6 +70,14 @@ TOOL_PORT = 50003
 SIM_PORT = 50010
 FIREWALL_PORT = 50004
 
+# The tool under test is the Windows build, run by Wine.
+WINE = os.environ.get("VORMCFG_WINE") == "1"
+# The error numbers of the tool's failure lines: Winsock's on Windows, errno
+# elsewhere.
+E_ADDRESS_IN_USE = 10048 if WINE else 98           # WSAEADDRINUSE / EADDRINUSE
+E_ADDRESS_NOT_AVAILABLE = 10049 if WINE else 99    # WSAEADDRNOTAVAIL / EADDRNOTAVAIL
+E_INTERFACE_LIST_FULL = 10014 if WINE else 105     # WSAEFAULT / ENOBUFS
+
 _USERNS_ENV = "VCF_E2E_USERNS"
 _OUTER_NETNS_ENV = "VCF_E2E_OUTER_NETNS"
 
@@ -68,9 +91,83 @@ _prepared = False
 
 def tool_command(args):
     """The command that runs vormcfg with `args`: VORMCFG_RUNNER, when set,
-    goes in front (for example a memory checker)."""
+    goes in front (for example a memory checker); under Wine, Wine with a
+    wineserver of the run's own."""
     runner = shlex.split(os.environ.get("VORMCFG_RUNNER", ""))
-    return runner + [BIN["VORMCFG"]] + [str(a) for a in args]
+    return runner + _wine_command() + [BIN["VORMCFG"]] + [str(a) for a in args]
+
+
+# Run as `sh -c SCRIPT name PREFIX WINE PROGRAM ARGS...` in a mount namespace
+# of the run's own: a private /tmp holds whatever wineserver the run starts,
+# and the prefix's record of a running server (and any registry the run
+# saves) goes to a private overlay.  The session's own processes (wineserver,
+# services) keep the stderr of the run that starts them and outlive it by
+# seconds: a first program with its output on /dev/null starts them, so that
+# the tool's pipes close when the tool ends.
+_WINE_PRIVATE_SERVER = """
+prefix=$1 wine=$2
+shift 2
+mount -t tmpfs -o mode=1777 vcf-wine-tmp /tmp &&
+mkdir /tmp/.prefix-changes /tmp/.prefix-work &&
+mount -t overlay -o "lowerdir=$prefix,upperdir=/tmp/.prefix-changes,workdir=/tmp/.prefix-work" \
+    vcf-wineprefix "$prefix" &&
+rm -f "$prefix/wineserver" || exit 125
+export WINEPREFIX="$prefix" WINEDEBUG=-all
+"$wine" cmd /c exit </dev/null >/dev/null 2>&1 || {
+    echo "wine-private-server: no Wine session in $prefix" >&2
+    exit 125
+}
+exec "$wine" "$@"
+"""
+
+
+def _wine_command():
+    if not WINE:
+        return []
+    return (["unshare", "--mount", "--propagation", "private", "--", "sh", "-c",
+             _WINE_PRIVATE_SERVER, "wine-private-server", BIN["WINEPREFIX"], BIN["WINE"]])
+
+
+def wineservers():
+    """{pid: network namespace inode} of every wineserver on the machine."""
+    found = {}
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            with open("/proc/%s/comm" % entry) as f:
+                if not f.read().startswith("wineserver"):
+                    continue
+            found[int(entry)] = _netns_inode("/proc/%s/ns/net" % entry)
+        except OSError:
+            continue  # ended meanwhile, or a zombie
+    return found
+
+
+def _wineservers_outside_labs():
+    return sorted(pid for pid, inode in wineservers().items() if inode in FORBIDDEN_NETNS)
+
+
+def _check_wine():
+    wine = shutil.which("wine")
+    if wine is None:
+        raise SystemExit("VORMCFG_WINE=1 but there is no wine (Debian: wine, wine64)")
+    prefix = os.path.abspath(os.environ.get("WINEPREFIX", ""))
+    if not os.path.isfile(os.path.join(prefix, "system.reg")):
+        raise SystemExit("VORMCFG_WINE=1 needs WINEPREFIX naming a prepared Wine prefix "
+                         "(scripts/test-windows makes one); WINEPREFIX=%r"
+                         % os.environ.get("WINEPREFIX"))
+    for what, path in (("WINEPREFIX", prefix), ("VORMCFG", BIN["VORMCFG"])):
+        if path == "/tmp" or path.startswith("/tmp/") or re.search(r"[,:\\]", path):
+            raise SystemExit("%s=%s: a wine run has a private /tmp and takes the prefix as an "
+                             "overlay, so neither may lie under /tmp or hold ',' ':' '\\'"
+                             % (what, path))
+    stray = _wineservers_outside_labs()
+    if stray:
+        raise SystemExit("wineserver running outside the lab namespaces (pid %s): a wine run "
+                         "could open its sockets there; stop it first (wineserver -k)"
+                         % ", ".join(map(str, stray)))
+    return wine
 
 
 def _netns_inode(path="/proc/self/ns/net"):
@@ -159,6 +256,9 @@ def require_lab():
     else:
         _sweep_stale()
     FORBIDDEN_NETNS.add(_netns_inode())
+    if WINE:
+        BIN["WINE"] = _check_wine()
+        BIN["WINEPREFIX"] = os.path.abspath(os.environ["WINEPREFIX"])
     signal.signal(signal.SIGTERM, _terminated)
     atexit.register(_close_all_labs)
     _prepared = True
@@ -173,7 +273,10 @@ def _terminated(signum, _frame):
 
 def _close_all_labs():
     for lab in list(_live_labs):
-        lab.close()
+        try:
+            lab.close()
+        except RuntimeError as exc:  # the others are still to be removed
+            sys.stderr.write("%s\n" % exc)
 
 
 def _run(cmd, check=True, **kw):
@@ -187,7 +290,7 @@ def _run(cmd, check=True, **kw):
 class Proc:
     """A process running in a lab namespace, its output read line by line."""
 
-    def __init__(self, name, argv, popen):
+    def __init__(self, name, argv, popen, crlf=False):
         self.name = name
         self.argv = argv
         self.popen = popen
@@ -198,17 +301,20 @@ class Proc:
         self.err = []
         self._outq = queue.Queue()
         self._readers = [
-            threading.Thread(target=self._read, args=(popen.stdout, self.out, self._outq),
+            threading.Thread(target=self._read, args=(popen.stdout, self.out, self._outq, crlf),
                              daemon=True),
-            threading.Thread(target=self._read, args=(popen.stderr, self.err, None),
+            threading.Thread(target=self._read, args=(popen.stderr, self.err, None, crlf),
                              daemon=True),
         ]
         for t in self._readers:
             t.start()
 
     @staticmethod
-    def _read(pipe, store, q):
+    def _read(pipe, store, q, crlf):
         for raw in iter(pipe.readline, b""):
+            if crlf and raw.endswith(b"\r\n"):
+                # A Windows program's text streams end lines with CR LF.
+                raw = raw[:-2] + b"\n"
             item = (time.monotonic(), raw.decode("utf-8", "replace"))
             store.append(item)
             if q is not None:
@@ -421,12 +527,13 @@ class Netns:
                  str(self.inode), ",".join(str(i) for i in sorted(FORBIDDEN_NETNS)),
                  str(os.getpid()), "--"] + list(argv))
 
-    def start(self, argv, name=None, stdin=False, env=None):
+    def start(self, argv, name=None, stdin=False, env=None, crlf=False):
         cmd = self._command(argv)
         popen = subprocess.Popen(cmd, stdin=subprocess.PIPE if stdin else subprocess.DEVNULL,
                                  stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                                  env=dict(os.environ, **(env or {})))
-        proc = Proc("%s[%s]" % (name or os.path.basename(argv[0]), self.role), argv, popen)
+        proc = Proc("%s[%s]" % (name or os.path.basename(argv[0]), self.role), argv, popen,
+                    crlf=crlf)
         self.lab._procs.append(proc)
         return proc
 
@@ -449,7 +556,7 @@ class Netns:
         argv = tool_command(args)
         if hostname is not None:
             argv = self.lab.host_identity(hostname, hosts) + argv
-        return self.start(argv, name="vormcfg", env={"TZ": TOOL_TZ})
+        return self.start(argv, name="vormcfg", env={"TZ": TOOL_TZ}, crlf=WINE)
 
     def sniffer(self):
         proc = self.start([sys.executable, NSTOOLS, "sniff"], name="sniffer")
@@ -549,6 +656,11 @@ class Lab:
         shutil.rmtree(self._tmp, ignore_errors=True)
         if self in _live_labs:
             _live_labs.remove(self)
+        if WINE:
+            stray = _wineservers_outside_labs()
+            if stray:
+                raise RuntimeError("wineserver running outside the lab namespaces (pid %s)"
+                                   % ", ".join(map(str, stray)))
 
     # -- the usual networks ----------------------------------------------------------
     def plant_a(self, second_sorter_address=False):

@@ -102,15 +102,21 @@ class BindInterfaceTest(LabTestCase):
         self.run_side("B", "A")
 
 
+# The error numbers are the platform's own (netlab: errno, or Winsock's
+# under Wine).
+IN_USE = "Could not bind to socket: %d\n" % netlab.E_ADDRESS_IN_USE
+NOT_HERE = "Could not bind to socket: %d\n" % netlab.E_ADDRESS_NOT_AVAILABLE
+
+
 class BindFailureTest(LabTestCase):
     CASES = [
         # name, who holds the tool's port in ws, tool options, stderr
-        ("port taken on all addresses", "0.0.0.0", [], "Could not bind to socket: 98\n"),
-        ("port taken on all addresses, -b", "0.0.0.0", ["-b", WS_A], "Could not bind to socket: 98\n"),
-        ("port taken on the bound address", WS_A, ["-b", WS_A], "Could not bind to socket: 98\n"),
-        ("port taken on the host's address", WS_A, [], "Could not bind to socket: 98\n"),
-        ("-b an address no interface holds", None, ["-b", "10.7.7.7"], "Could not bind to socket: 99\n"),
-        ("-b the address of the other side", None, ["-b", PLANT_A], "Could not bind to socket: 99\n"),
+        ("port taken on all addresses", "0.0.0.0", [], IN_USE),
+        ("port taken on all addresses, -b", "0.0.0.0", ["-b", WS_A], IN_USE),
+        ("port taken on the bound address", WS_A, ["-b", WS_A], IN_USE),
+        ("port taken on the host's address", WS_A, [], IN_USE),
+        ("-b an address no interface holds", None, ["-b", "10.7.7.7"], NOT_HERE),
+        ("-b the address of the other side", None, ["-b", PLANT_A], NOT_HERE),
     ]
 
     def test_socket_that_cannot_be_bound_ends_with_1(self):
