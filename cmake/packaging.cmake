@@ -9,15 +9,15 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "assign network settings to networked sorters over the local network")
 
-install(TARGETS vormcfg RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-
 if(WIN32)
+  # A zip to unpack anywhere: the program, the README and the licence side by side.
+  install(TARGETS vormcfg RUNTIME DESTINATION .)
   install(FILES README.md LICENSE DESTINATION .)
   set(CPACK_GENERATOR ZIP)
   set(CPACK_PACKAGE_FILE_NAME "vormcfg-${PROJECT_VERSION}-windows-x64")
   set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
 else()
-  install(TARGETS sorter-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(TARGETS vormcfg sorter-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   install(FILES man/vormcfg.1 man/sorter-sim.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   install(FILES contrib/bash-completion/vormcfg
           DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
