@@ -15,29 +15,9 @@
 #include "cli/get_option.h"
 #include "exchange/exchange.h"
 #include "fakes/fake_platform.h"
+#include "fuzz_support.h"
 
 namespace {
-
-#define CHECK(condition, ...)                                       \
-    do {                                                            \
-        if (!(condition)) {                                         \
-            std::fprintf(stderr, "CHECK failed: %s: ", #condition); \
-            std::fprintf(stderr, __VA_ARGS__);                      \
-            std::fprintf(stderr, "\n");                             \
-            std::abort();                                           \
-        }                                                           \
-    } while (0)
-
-struct Captured {
-    char* text = nullptr;
-    std::size_t size = 0;
-    std::FILE* file = open_memstream(&text, &size);
-    ~Captured() { std::free(text); }
-    std::string close() {
-        std::fclose(file);
-        return std::string(text, size);
-    }
-};
 
 bool all_zero(const std::uint8_t* bytes, std::size_t size) {
     for (std::size_t i = 0; i < size; ++i) {

@@ -33,6 +33,7 @@
 #include "exchange/exchange.h"
 #include "exchange/known_sorters.h"
 #include "fakes/fake_platform.h"
+#include "fuzz_support.h"
 
 namespace {
 
@@ -48,16 +49,6 @@ constexpr std::size_t SCRIPT_BUDGET = 256 * 1024;
 const char MAGIC[9] = {'S', 'N', 'D', 'P', '_', 'C', 'F', 'G', '\0'};
 const char* const TARGETS[] = {"514555555", "SSSSSSSSSSSSSSSSSSSSSSSSSSS", "A", "SN-FUZZ"};
 const char* const TABLE_FULL_NOTE = "Note: 256 sorters are listed; sorters heard from now on are not announced.\n";
-
-#define CHECK(condition, ...)                                 \
-    do {                                                      \
-        if (!(condition)) {                                   \
-            std::fprintf(stderr, "CHECK failed: %s: ", #condition); \
-            std::fprintf(stderr, __VA_ARGS__);                \
-            std::fprintf(stderr, "\n");                       \
-            std::abort();                                     \
-        }                                                     \
-    } while (0)
 
 // What a received text must look like on the screen, written here apart
 // from the tool's own code.
@@ -156,18 +147,6 @@ Expected queue_script(const std::uint8_t* data, std::size_t size, bool listening
     }
     return expected;
 }
-
-// A stream that keeps everything written to it.
-struct Captured {
-    char* text = nullptr;
-    std::size_t size = 0;
-    std::FILE* file = open_memstream(&text, &size);
-    ~Captured() { std::free(text); }
-    std::string close() {
-        std::fclose(file);
-        return std::string(text, size);
-    }
-};
 
 void check_screen_safe(const std::string& text, const char* stream) {
     for (std::size_t i = 0; i < text.size(); ++i) {
