@@ -97,7 +97,7 @@ def tool_command(args):
     return runner + _wine_command() + [BIN["VORMCFG"]] + [str(a) for a in args]
 
 
-# Run as `sh -c SCRIPT name PREFIX WINE PROGRAM ARGS...` in a mount namespace
+# Run as `sh -c SCRIPT name PREFIX WINE PROGRAM_DIR PROGRAM ARGS...` in a mount namespace
 # of the run's own: a private /tmp holds whatever wineserver the run starts,
 # and the prefix's record of a running server (and any registry the run
 # saves) goes to a private overlay.  The session's own processes (wineserver,
@@ -105,9 +105,19 @@ def tool_command(args):
 # seconds: a first program with its output on /dev/null starts them, so that
 # the tool's pipes close when the tool ends.
 _WINE_PRIVATE_SERVER = """
-prefix=$1 wine=$2
-shift 2
-mount -t tmpfs -o mode=1777 vcf-wine-tmp /tmp &&
+prefix=$1 wine=$2 program_dir=$3
+shift 3
+exec 9</tmp &&
+mount -t tmpfs -o mode=1777 vcf-wine-tmp /tmp || exit 125
+# The prefix and the program may live under the real /tmp (a checkout
+# there): those two folders come back into the private one.
+for keep in "$prefix" "$program_dir"; do
+    case $keep in
+        /tmp/*) mkdir -p "$keep" && mount --no-canonicalize --bind "/proc/self/fd/9/${keep#/tmp/}" "$keep" || exit 125 ;;
+    esac
+done
+exec 9<&-
+cd / &&
 mkdir /tmp/.prefix-changes /tmp/.prefix-work &&
 mount -t overlay -o "lowerdir=$prefix,upperdir=/tmp/.prefix-changes,workdir=/tmp/.prefix-work" \
     vcf-wineprefix "$prefix" &&
@@ -125,7 +135,8 @@ def _wine_command():
     if not WINE:
         return []
     return (["unshare", "--mount", "--propagation", "private", "--", "sh", "-c",
-             _WINE_PRIVATE_SERVER, "wine-private-server", BIN["WINEPREFIX"], BIN["WINE"]])
+             _WINE_PRIVATE_SERVER, "wine-private-server", BIN["WINEPREFIX"], BIN["WINE"],
+             os.path.dirname(BIN["VORMCFG"])])
 
 
 def wineservers():
@@ -158,10 +169,10 @@ def _check_wine():
                          "(scripts/test-windows makes one); WINEPREFIX=%r"
                          % os.environ.get("WINEPREFIX"))
     for what, path in (("WINEPREFIX", prefix), ("VORMCFG", BIN["VORMCFG"])):
-        if path == "/tmp" or path.startswith("/tmp/") or re.search(r"[,:\\]", path):
-            raise SystemExit("%s=%s: a wine run has a private /tmp and takes the prefix as an "
-                             "overlay, so neither may lie under /tmp or hold ',' ':' '\\'"
-                             % (what, path))
+        if path == "/tmp" or re.search(r"[,:\\]", path):
+            raise SystemExit("%s=%s: a wine run takes the prefix as an overlay and brings "
+                             "both back into a private /tmp, so neither may be /tmp itself "
+                             "or hold ',' ':' '\\'" % (what, path))
     stray = _wineservers_outside_labs()
     if stray:
         raise SystemExit("wineserver running outside the lab namespaces (pid %s): a wine run "
