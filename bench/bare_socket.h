@@ -56,4 +56,34 @@ inline bool serial_is(const unsigned char* record, const char* serial, std::size
            record[SERIAL_OFFSET + serial_length] == 0;
 }
 
+// The target serial from `bare_<name> DEVICE SERIAL`; ends the program
+// with a usage line when the arguments do not fit.
+inline const char* target_serial(int argc, char* argv[], const char* name) {
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: %s DEVICE SERIAL\n", name);
+        std::exit(2);
+    }
+    if (std::strlen(argv[2]) >= SERIAL_SIZE) {
+        std::fprintf(stderr, "%s: serial too long\n", name);
+        std::exit(2);
+    }
+    return argv[2];
+}
+
+// One datagram into `record` with the same recvmsg call the tool makes;
+// its length, and its source in `from`.
+inline ssize_t receive(int fd, unsigned char (&record)[RECORD_SIZE], sockaddr_in* from) {
+    for (;;) {
+        iovec data{record, sizeof record};
+        msghdr message{};
+        message.msg_name = from;
+        message.msg_namelen = sizeof *from;
+        message.msg_iov = &data;
+        message.msg_iovlen = 1;
+        const ssize_t length = recvmsg(fd, &message, 0);
+        if (length >= 0) return length;
+        if (errno != EINTR) die("recvmsg");
+    }
+}
+
 }  // namespace bare
