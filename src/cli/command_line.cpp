@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "cli/address_rules.h"
 #include "cli/address_text.h"
 #include "cli/console.h"
 #include "cli/get_option.h"
@@ -22,6 +23,115 @@ bool fits(const char* text, std::size_t limit, char letter, std::FILE* err) {
     if (std::strlen(text) <= limit) return true;
     console_print(err, "fatal: the '-%c' argument is longer than %zu characters.\n", letter, limit);
     return false;
+}
+
+bool refuse(std::FILE* err, char letter, const char* text, const char* rule) {
+    console_print(err, "fatal: the '-%c' argument '%s' %s.\n", letter, text, rule);
+    return false;
+}
+
+bool check_dotted_quad(const char* text, char letter, std::uint32_t* address, std::FILE* err) {
+    switch (parse_dotted_quad(text, address)) {
+        case DottedQuad::valid: return true;
+        case DottedQuad::not_four_numbers: return refuse(err, letter, text, "is not four decimal numbers joined by dots");
+        case DottedQuad::out_of_range: return refuse(err, letter, text, "has a number outside 0 to 255");
+        case DottedQuad::leading_zero:
+            return refuse(err, letter, text, "has a number with a leading zero, which some devices read as octal");
+    }
+    return false;
+}
+
+// An empty -i or -u asks for nothing and is sent as it is.
+bool check_host_text(const char* text, std::FILE* err) {
+    std::uint32_t address = 0;
+    if (text[0] == '\0') return true;
+    if (!check_dotted_quad(text, 'i', &address, err)) return false;
+    switch (classify_host_address(address)) {
+        case HostAddress::usable: return true;
+        case HostAddress::this_network: return refuse(err, 'i', text, "is in 0.0.0.0/8, which names no host");
+        case HostAddress::loopback: return refuse(err, 'i', text, "is a loopback address (127.0.0.0/8)");
+        case HostAddress::multicast_or_reserved:
+            return refuse(err, 'i', text, "is a multicast, reserved or broadcast address (224.0.0.0 and above)");
+    }
+    return false;
+}
+
+bool check_mask_text(const char* text, std::FILE* err) {
+    std::uint32_t mask = 0;
+    if (text[0] == '\0') return true;
+    if (!check_dotted_quad(text, 'u', &mask, err)) return false;
+    switch (classify_subnet_mask(mask)) {
+        case SubnetMask::usable: return true;
+        case SubnetMask::not_contiguous: return refuse(err, 'u', text, "is not a subnet mask: its one-bits are not contiguous");
+        case SubnetMask::no_room: return refuse(err, 'u', text, "leaves no subnet of hosts: a mask has 1 to 30 one-bits");
+    }
+    return false;
+}
+
+struct DottedText {
+    char text[16];
+};
+
+DottedText dotted(std::uint32_t address) {
+    DottedText result{};
+    std::snprintf(result.text, sizeof result.text, "%u.%u.%u.%u", address >> 24, address >> 16 & 0xFF,
+                  address >> 8 & 0xFF, address & 0xFF);
+    return result;
+}
+
+std::uint32_t gateway_value(const SndpCfgMsg& msg) {
+    return static_cast<std::uint32_t>(msg.gateway[0]) << 24 | static_cast<std::uint32_t>(msg.gateway[1]) << 16 |
+           static_cast<std::uint32_t>(msg.gateway[2]) << 8 | msg.gateway[3];
+}
+
+// A fixed address, its mask and its gateway have to make one subnet that the
+// sorter can live in; with DHCP on the address is leased and not checked.
+bool check_subnet(const SndpCfgMsg& msg, const char* gateway_text, std::FILE* err) {
+    std::uint32_t address = 0;
+    std::uint32_t mask = 0;
+    if (msg.dhcp_enabled != 0 || parse_dotted_quad(msg.ip_address, &address) != DottedQuad::valid ||
+        parse_dotted_quad(msg.subnet_mask, &mask) != DottedQuad::valid ||
+        classify_subnet_mask(mask) != SubnetMask::usable) {
+        return true;
+    }
+    char subnet[40];
+    std::snprintf(subnet, sizeof subnet, "%s/%d", dotted(network_of(address, mask)).text, prefix_length(mask));
+    char rule[128];
+    bool ok = true;
+    if (address == network_of(address, mask) || address == broadcast_of(address, mask)) {
+        std::snprintf(rule, sizeof rule, "is the %s address of its subnet %s",
+                      address == network_of(address, mask) ? "network" : "broadcast", subnet);
+        ok = refuse(err, 'i', msg.ip_address, rule);
+    }
+    const std::uint32_t gateway = gateway_value(msg);
+    if (gateway == 0) return ok;
+    if (network_of(gateway, mask) != network_of(address, mask)) {
+        std::snprintf(rule, sizeof rule, "is outside the subnet %s of the '-i' address", subnet);
+        return refuse(err, 'g', gateway_text, rule);
+    }
+    if (gateway == network_of(address, mask) || gateway == broadcast_of(address, mask)) {
+        std::snprintf(rule, sizeof rule, "is the %s address of the subnet %s",
+                      gateway == network_of(address, mask) ? "network" : "broadcast", subnet);
+        return refuse(err, 'g', gateway_text, rule);
+    }
+    if (gateway == address) return refuse(err, 'g', gateway_text, "is the address given with '-i'");
+    return ok;
+}
+
+// A whole number of seconds, as -t and -w take it.
+bool set_seconds(int* seconds, const char* text, char letter, std::FILE* err) {
+    long value = 0;
+    const char* cursor = text;
+    for (; *cursor >= '0' && *cursor <= '9' && value <= LONGEST_WAIT_SECONDS; ++cursor) {
+        value = value * 10 + (*cursor - '0');
+    }
+    if (cursor == text || *cursor != '\0' || value < 1 || value > LONGEST_WAIT_SECONDS) {
+        console_print(err, "fatal: the '-%c' argument '%s' must be a whole number of seconds from 1 to %d.\n",
+                      letter, text, LONGEST_WAIT_SECONDS);
+        return false;
+    }
+    *seconds = static_cast<int>(value);
+    return true;
 }
 
 // A repeated -s, -i or -u copies the new text and its NUL over the start of
@@ -83,8 +193,11 @@ platform::Ipv4Address address_from_octets(const std::int32_t octets[4]) {
 ParseOutcome parse_arguments(int argc, char* const argv[], SndpCfgMsg& msg, RunOptions& run, std::FILE* err) {
     bool ok = true;
     bool remote_given = false;
+    const char* gateway_text = "";
     std::memset(&msg, 0, sizeof msg);
     run.verbose = false;
+    run.timeout_seconds = 0;
+    run.verify_seconds = 0;
     option_index = 0;
     for (int letter; (letter = get_option(argc, argv, OPTION_STRING)) != -1;) {
         const char* argument = option_argument;
@@ -94,9 +207,22 @@ ParseOutcome parse_arguments(int argc, char* const argv[], SndpCfgMsg& msg, RunO
             case 'v': run.verbose = true; break;
             case 'f': run.firewall_mode = true; break;
             case 's': ok = copy_text_option(msg.serial, sizeof msg.serial, argument, 's', err) && ok; break;
-            case 'i': ok = copy_text_option(msg.ip_address, sizeof msg.ip_address, argument, 'i', err) && ok; break;
-            case 'u': ok = copy_text_option(msg.subnet_mask, sizeof msg.subnet_mask, argument, 'u', err) && ok; break;
-            case 'g': ok = set_gateway(msg, argument, err) && ok; break;
+            case 'i':
+                ok = copy_text_option(msg.ip_address, sizeof msg.ip_address, argument, 'i', err) &&
+                     check_host_text(argument, err) && ok;
+                break;
+            case 'u':
+                ok = copy_text_option(msg.subnet_mask, sizeof msg.subnet_mask, argument, 'u', err) &&
+                     check_mask_text(argument, err) && ok;
+                break;
+            case 'g':
+                // The text the gateway came from, for a line about its subnet.
+                if (set_gateway(msg, argument, err)) {
+                    gateway_text = argument;
+                } else {
+                    ok = false;
+                }
+                break;
             case 'd': ok = set_dhcp(msg, argument, err) && ok; break;
             case 'b': ok = set_octets(run.bind_octets, argument, 'b', err) && ok; break;
             case 'r': {
@@ -105,10 +231,17 @@ ParseOutcome parse_arguments(int argc, char* const argv[], SndpCfgMsg& msg, RunO
                 ok = converted && ok;
                 break;
             }
+            case 't': ok = set_seconds(&run.timeout_seconds, argument, 't', err) && ok; break;
+            case 'w': ok = set_seconds(&run.verify_seconds, argument, 'w', err) && ok; break;
         }
     }
     if (run.firewall_mode && !remote_given) {
         console_print(err, "fatal: when using the '-f' option, you must also specify the '-r' option.\n");
+        ok = false;
+    }
+    ok = check_subnet(msg, gateway_text, err) && ok;
+    if (run.verify_seconds != 0 && serial_is_empty(msg)) {
+        console_print(err, "fatal: the '-w' option needs the serial number of the sorter to verify, given with '-s'.\n");
         ok = false;
     }
     return ok ? ParseOutcome::run : ParseOutcome::usage_error;
@@ -134,6 +267,9 @@ void print_usage(std::FILE* err) {
         "    -f        : firewall mode. Send cfg msg w/o waiting for req from sorter\n",
         "                In this mode, you must also specify the '-r ipaddr' option.\n",
         "    -v        : verbose mode\n",
+        "    -t secs   : give up after secs seconds; listening mode then ends\n",
+        "    -w secs   : after sending, wait up to secs seconds for the sorter to\n",
+        "                restart with the new configuration, and verify it\n",
         "\n",
         "  If the -s option is missing, a listening mode is entered and\n",
         "  information is displayed from any broadcasting sorters on the network.\n",

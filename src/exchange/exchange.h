@@ -1,5 +1,6 @@
 // The tool's main flow: parse the command line, open and bind the socket,
-// announce the sorters heard, answer the target, print what was sent.
+// announce the sorters heard, answer the target, print what was sent and,
+// when asked, wait for the target to come back with it.
 #pragma once
 
 #include <cstdio>
@@ -7,6 +8,9 @@
 constexpr int EXIT_STATUS_SUCCESS = 0;
 constexpr int EXIT_STATUS_NETWORK_FAILURE = 1;
 constexpr int EXIT_STATUS_USAGE = 2;
+// The target was not heard within -t, or did not come back with its new
+// configuration within -w.
+constexpr int EXIT_STATUS_TIMED_OUT = 3;
 
 constexpr unsigned short SNDP_LISTEN_PORT = 50003;
 constexpr unsigned short SNDP_SORTER_PORT = 50004;

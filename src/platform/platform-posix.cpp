@@ -6,6 +6,7 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -13,6 +14,7 @@
 #include <net/if.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -135,6 +137,21 @@ void write_interface_record(std::uint8_t* record, const ifaddrs* entry) {
     write_slot(record, INTERFACE_NETMASK_SLOT, netmask != nullptr ? netmask->sin_addr : in_addr{});
 }
 
+// `datagram` once the socket has something to read, or how the wait ended.
+// A deadline already passed still takes a datagram that is waiting.
+ReceiveStatus wait_readable(int fd, std::uint64_t deadline) {
+    if (deadline == NO_DEADLINE) return ReceiveStatus::datagram;
+    for (;;) {
+        const std::uint64_t now = monotonic_milliseconds();
+        const std::uint64_t remaining = deadline > now ? deadline - now : 0;
+        pollfd watched{fd, POLLIN, 0};
+        const int ready = poll(&watched, 1, remaining > INT_MAX ? INT_MAX : static_cast<int>(remaining));
+        if (ready < 0) return errno == EINTR ? ReceiveStatus::interrupted : ReceiveStatus::failed;
+        if (ready > 0) return ReceiveStatus::datagram;
+        if (remaining == 0) return ReceiveStatus::timed_out;
+    }
+}
+
 }  // namespace
 
 bool start_network() {
@@ -186,20 +203,27 @@ bool bind_socket(UdpSocket* socket, const Endpoint& local) {
 }
 
 ReceiveStatus receive_datagram(UdpSocket* socket, void* buffer, std::size_t capacity, std::size_t* received,
-                               Endpoint* source) {
-    sockaddr_in from{};
-    iovec data{buffer, capacity};
-    msghdr message{};
-    message.msg_name = &from;
-    message.msg_namelen = sizeof from;
-    message.msg_iov = &data;
-    message.msg_iovlen = 1;
-    const ssize_t length = recvmsg(socket->fd, &message, 0);
-    if (length < 0) return errno == EINTR ? ReceiveStatus::interrupted : ReceiveStatus::failed;
-    *received = static_cast<std::size_t>(length);
-    source->address = from_in_addr(from.sin_addr);
-    source->port = ntohs(from.sin_port);
-    return (message.msg_flags & MSG_TRUNC) != 0 ? ReceiveStatus::truncated : ReceiveStatus::datagram;
+                               Endpoint* source, std::uint64_t deadline) {
+    for (;;) {
+        const ReceiveStatus readiness = wait_readable(socket->fd, deadline);
+        if (readiness != ReceiveStatus::datagram) return readiness;
+        sockaddr_in from{};
+        iovec data{buffer, capacity};
+        msghdr message{};
+        message.msg_name = &from;
+        message.msg_namelen = sizeof from;
+        message.msg_iov = &data;
+        message.msg_iovlen = 1;
+        // Without a deadline the receive itself waits; with one, poll() has
+        // waited and a datagram that vanished meanwhile means waiting again.
+        const ssize_t length = recvmsg(socket->fd, &message, deadline == NO_DEADLINE ? 0 : MSG_DONTWAIT);
+        if (length < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) continue;
+        if (length < 0) return errno == EINTR ? ReceiveStatus::interrupted : ReceiveStatus::failed;
+        *received = static_cast<std::size_t>(length);
+        source->address = from_in_addr(from.sin_addr);
+        source->port = ntohs(from.sin_port);
+        return (message.msg_flags & MSG_TRUNC) != 0 ? ReceiveStatus::truncated : ReceiveStatus::datagram;
+    }
 }
 
 long send_datagram(UdpSocket* socket, const void* data, std::size_t length, const Endpoint& destination,
@@ -294,6 +318,12 @@ void sleep_milliseconds(unsigned milliseconds) {
     timespec remaining{static_cast<time_t>(milliseconds / 1000), static_cast<long>(milliseconds % 1000) * 1000000L};
     while (nanosleep(&remaining, &remaining) != 0 && errno == EINTR) {
     }
+}
+
+std::uint64_t monotonic_milliseconds() {
+    timespec clock{};
+    clock_gettime(CLOCK_MONOTONIC, &clock);
+    return static_cast<std::uint64_t>(clock.tv_sec) * 1000u + static_cast<std::uint64_t>(clock.tv_nsec) / 1000000u;
 }
 
 }  // namespace platform

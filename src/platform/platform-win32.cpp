@@ -29,6 +29,9 @@ constexpr std::size_t HOST_NAME_BUFFER = 256;
 // Room for every address of a well-equipped host, unlike the caller's
 // fixed-size list.
 constexpr int HELD_ADDRESS_CAPACITY = 128;
+// select() takes its wait in a timeval of longs; a day fits, longer waits
+// go round again.
+constexpr std::uint64_t MAX_SELECT_WAIT_MS = 24u * 60u * 60u * 1000u;
 
 // The interface list is handed to the core as the system delivers it, so
 // the system's record has to be the one platform.h describes.
@@ -101,6 +104,27 @@ bool held_by_this_host(SOCKET handle, in_addr address) {
     return false;
 }
 
+// `datagram` once the socket has something to read, or how the wait ended.
+// A deadline already passed still takes a datagram that is waiting.
+ReceiveStatus wait_readable(SOCKET handle, std::uint64_t deadline) {
+    if (deadline == NO_DEADLINE) return ReceiveStatus::datagram;
+    for (;;) {
+        const std::uint64_t now = monotonic_milliseconds();
+        const std::uint64_t remaining = deadline > now ? deadline - now : 0;
+        const std::uint64_t waited = remaining > MAX_SELECT_WAIT_MS ? MAX_SELECT_WAIT_MS : remaining;
+        fd_set readable;
+        FD_ZERO(&readable);
+        FD_SET(handle, &readable);
+        timeval timeout{static_cast<long>(waited / 1000), static_cast<long>(waited % 1000) * 1000};
+        const int ready = select(0, &readable, nullptr, nullptr, &timeout);
+        if (ready == SOCKET_ERROR) {
+            return WSAGetLastError() == WSAEINTR ? ReceiveStatus::interrupted : ReceiveStatus::failed;
+        }
+        if (ready > 0) return ReceiveStatus::datagram;
+        if (remaining == 0) return ReceiveStatus::timed_out;
+    }
+}
+
 }  // namespace
 
 bool start_network() {
@@ -148,7 +172,9 @@ bool bind_socket(UdpSocket* socket, const Endpoint& local) {
 }
 
 ReceiveStatus receive_datagram(UdpSocket* socket, void* buffer, std::size_t capacity, std::size_t* received,
-                               Endpoint* source) {
+                               Endpoint* source, std::uint64_t deadline) {
+    const ReceiveStatus readiness = wait_readable(socket->handle, deadline);
+    if (readiness != ReceiveStatus::datagram) return readiness;
     sockaddr_in from{};
     int from_length = sizeof from;
     const int length = recvfrom(socket->handle, static_cast<char*>(buffer), clamp_length(capacity), 0,
@@ -229,6 +255,10 @@ void current_utc_time(CalendarTime* now) {
 
 void sleep_milliseconds(unsigned milliseconds) {
     Sleep(milliseconds);
+}
+
+std::uint64_t monotonic_milliseconds() {
+    return GetTickCount64();
 }
 
 }  // namespace platform

@@ -1,5 +1,6 @@
 // The operating system as the tool sees it: one UDP socket, the host's
-// addresses and interfaces, the calendar clock, a pause and the last error.
+// addresses and interfaces, the calendar and monotonic clocks, a pause and
+// the last error.
 // Everything above this header is portable; each platform has its own file
 // beside it and only those files include system headers.
 #pragma once
@@ -52,8 +53,12 @@ enum class ReceiveStatus {
     datagram,     // a whole datagram is in the buffer
     truncated,    // a datagram larger than the buffer arrived; its rest is lost
     interrupted,  // a signal cut the wait short; nothing arrived
+    timed_out,    // the deadline passed; nothing arrived
     failed,       // a socket error; see last_error()
 };
+
+// A deadline on the monotonic clock; NO_DEADLINE waits for as long as it takes.
+constexpr std::uint64_t NO_DEADLINE = ~std::uint64_t{0};
 
 struct UdpSocket;  // owned by the platform file
 
@@ -73,8 +78,9 @@ bool enable_broadcast(UdpSocket* socket);
 // its datagrams leave by that interface with that source address.
 bool bind_socket(UdpSocket* socket, const Endpoint& local);
 
+// Waits for one datagram until the monotonic clock reaches `deadline`.
 ReceiveStatus receive_datagram(UdpSocket* socket, void* buffer, std::size_t capacity,
-                               std::size_t* received, Endpoint* source);
+                               std::size_t* received, Endpoint* source, std::uint64_t deadline);
 
 // Returns the number of bytes sent, or -1.
 long send_datagram(UdpSocket* socket, const void* data, std::size_t length,
@@ -92,5 +98,9 @@ bool query_interface_list(UdpSocket* socket, std::uint8_t* buffer, std::size_t c
 
 void current_utc_time(CalendarTime* now);
 void sleep_milliseconds(unsigned milliseconds);
+
+// Milliseconds since an arbitrary start, never going back: a change of the
+// calendar clock neither shortens nor stretches a wait measured with it.
+std::uint64_t monotonic_milliseconds();
 
 }  // namespace platform

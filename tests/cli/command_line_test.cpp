@@ -27,6 +27,8 @@ struct Settings {
     bool firewall_mode;
     std::array<int, 4> bind;
     std::array<int, 4> remote;
+    int timeout = 0;
+    int verify = 0;
 };
 
 const Settings DEFAULTS{false, false, {0, 0, 0, 0}, {0, 0, 0, 0}};
@@ -35,6 +37,8 @@ Settings with_verbose(Settings s) { s.verbose = true; return s; }
 Settings with_firewall(Settings s) { s.firewall_mode = true; return s; }
 Settings with_bind(std::array<int, 4> octets, Settings s = DEFAULTS) { s.bind = octets; return s; }
 Settings with_remote(std::array<int, 4> octets, Settings s = DEFAULTS) { s.remote = octets; return s; }
+Settings with_timeout(int seconds) { Settings s = DEFAULTS; s.timeout = seconds; return s; }
+Settings with_verify(int seconds) { Settings s = DEFAULTS; s.verify = seconds; return s; }
 
 const char* outcome_name(ParseOutcome outcome) {
     switch (outcome) {
@@ -60,7 +64,9 @@ Parsed parse(const std::vector<std::string>& words) {
     SndpCfgMsg msg;
     std::memset(&msg, 0xAA, sizeof msg);
     RunOptions run{};
-    run.verbose = true;  // the parser owns this one
+    run.verbose = true;  // the parser owns these
+    run.timeout_seconds = 7;
+    run.verify_seconds = 7;
     Parsed parsed;
     parsed.outcome = parse_arguments(arguments.argc(), arguments.argv(), msg, run, err.get());
     parsed.err = err.text();
@@ -76,6 +82,8 @@ void expect_settings(const RunOptions& run, const Settings& expected) {
         EXPECT_EQ(run.bind_octets[i], expected.bind[i]) << "bind octet " << i;
         EXPECT_EQ(run.remote_octets[i], expected.remote[i]) << "remote octet " << i;
     }
+    EXPECT_EQ(run.timeout_seconds, expected.timeout);
+    EXPECT_EQ(run.verify_seconds, expected.verify);
 }
 
 struct ParseCase {
@@ -104,6 +112,21 @@ TEST_P(ParseArguments, FillsRecordAndSettings) {
 
 const std::string D_LINE = "fatal: the '-d' argument must be 'on' or 'off', not '";
 const std::string F_LINE = "fatal: when using the '-f' option, you must also specify the '-r' option.\n";
+const std::string W_LINE = "fatal: the '-w' option needs the serial number of the sorter to verify, given with '-s'.\n";
+
+std::string refused(const char* letter, const char* text, const char* rule) {
+    return "fatal: the '"s + letter + "' argument '" + text + "' " + rule + ".\n";
+}
+
+const char* const NOT_FOUR = "is not four decimal numbers joined by dots";
+const char* const OUT_OF_RANGE = "has a number outside 0 to 255";
+const char* const LEADING_ZERO = "has a number with a leading zero, which some devices read as octal";
+const char* const NO_ROOM = "leaves no subnet of hosts: a mask has 1 to 30 one-bits";
+const char* const SECONDS_RULE = "must be a whole number of seconds from 1 to 86400";
+
+RecordBytes fixed(const char* ip, const char* mask) {
+    return RecordBytes().ip(ip).mask(mask);
+}
 
 const ParseCase parse_cases[] = {
     // Nothing given: a zero record and listening mode.
@@ -180,6 +203,106 @@ const ParseCase parse_cases[] = {
      "fatal: the '-r' argument '256.0.0.1' has a number outside 0 to 255.\n" + F_LINE, RecordBytes(),
      with_firewall(DEFAULTS)},
 
+    // -i: four plain decimal numbers naming a host.
+    {"ip_number_over_255", {"-i", "999.1.1.1"}, ParseOutcome::usage_error, refused("-i", "999.1.1.1", OUT_OF_RANGE),
+     RecordBytes().ip("999.1.1.1"), DEFAULTS},
+    {"ip_three_numbers", {"-i", "10.0.0"}, ParseOutcome::usage_error, refused("-i", "10.0.0", NOT_FOUR),
+     RecordBytes().ip("10.0.0"), DEFAULTS},
+    {"ip_leading_zero", {"-i", "010.1.1.5"}, ParseOutcome::usage_error, refused("-i", "010.1.1.5", LEADING_ZERO),
+     RecordBytes().ip("010.1.1.5"), DEFAULTS},
+    {"ip_trailing_space", {"-i", "10.0.0.5 "}, ParseOutcome::usage_error, refused("-i", "10.0.0.5 ", NOT_FOUR),
+     RecordBytes().ip("10.0.0.5 "), DEFAULTS},
+    {"ip_this_network", {"-i", "0.1.2.3"}, ParseOutcome::usage_error,
+     refused("-i", "0.1.2.3", "is in 0.0.0.0/8, which names no host"), RecordBytes().ip("0.1.2.3"), DEFAULTS},
+    {"ip_loopback", {"-i", "127.0.0.5"}, ParseOutcome::usage_error,
+     refused("-i", "127.0.0.5", "is a loopback address (127.0.0.0/8)"), RecordBytes().ip("127.0.0.5"), DEFAULTS},
+    {"ip_last_unicast", {"-i", "223.255.255.254"}, ParseOutcome::run, "", RecordBytes().ip("223.255.255.254"),
+     DEFAULTS},
+    {"ip_multicast", {"-i", "224.0.0.0"}, ParseOutcome::usage_error,
+     refused("-i", "224.0.0.0", "is a multicast, reserved or broadcast address (224.0.0.0 and above)"),
+     RecordBytes().ip("224.0.0.0"), DEFAULTS},
+    {"ip_bad_then_good_stays_refused", {"-i", "10.0.0", "-i", "10.0.0.5"}, ParseOutcome::usage_error,
+     refused("-i", "10.0.0", NOT_FOUR), RecordBytes().ip("10.0.0.5"), DEFAULTS},
+
+    // -u: a contiguous mask with room for hosts.
+    {"mask_slash_30", {"-u", "255.255.255.252"}, ParseOutcome::run, "", RecordBytes().mask("255.255.255.252"),
+     DEFAULTS},
+    {"mask_not_contiguous", {"-u", "255.0.255.0"}, ParseOutcome::usage_error,
+     refused("-u", "255.0.255.0", "is not a subnet mask: its one-bits are not contiguous"),
+     RecordBytes().mask("255.0.255.0"), DEFAULTS},
+    {"mask_slash_31", {"-u", "255.255.255.254"}, ParseOutcome::usage_error, refused("-u", "255.255.255.254", NO_ROOM),
+     RecordBytes().mask("255.255.255.254"), DEFAULTS},
+    {"mask_all_ones", {"-u", "255.255.255.255"}, ParseOutcome::usage_error, refused("-u", "255.255.255.255", NO_ROOM),
+     RecordBytes().mask("255.255.255.255"), DEFAULTS},
+    {"mask_zero", {"-u", "0.0.0.0"}, ParseOutcome::usage_error, refused("-u", "0.0.0.0", NO_ROOM),
+     RecordBytes().mask("0.0.0.0"), DEFAULTS},
+    {"mask_leading_zero", {"-u", "255.255.255.000"}, ParseOutcome::usage_error,
+     refused("-u", "255.255.255.000", LEADING_ZERO), RecordBytes().mask("255.255.255.000"), DEFAULTS},
+    {"empty_ip_and_mask_ask_for_nothing", {"-i", "", "-u", ""}, ParseOutcome::run, "", RecordBytes(), DEFAULTS},
+
+    // With DHCP off, address, mask and gateway make one subnet.
+    {"network_address", {"-i", "10.9.0.0", "-u", "255.255.255.0"}, ParseOutcome::usage_error,
+     refused("-i", "10.9.0.0", "is the network address of its subnet 10.9.0.0/24"), fixed("10.9.0.0", "255.255.255.0"),
+     DEFAULTS},
+    {"broadcast_address", {"-i", "10.9.0.255", "-u", "255.255.255.0"}, ParseOutcome::usage_error,
+     refused("-i", "10.9.0.255", "is the broadcast address of its subnet 10.9.0.0/24"),
+     fixed("10.9.0.255", "255.255.255.0"), DEFAULTS},
+    {"host_of_slash_30", {"-i", "10.9.0.102", "-u", "255.255.255.252"}, ParseOutcome::run, "",
+     fixed("10.9.0.102", "255.255.255.252"), DEFAULTS},
+    {"broadcast_of_slash_30", {"-i", "10.9.0.103", "-u", "255.255.255.252", "-d", "off"}, ParseOutcome::usage_error,
+     refused("-i", "10.9.0.103", "is the broadcast address of its subnet 10.9.0.100/30"),
+     fixed("10.9.0.103", "255.255.255.252"), DEFAULTS},
+    {"network_address_with_dhcp_on", {"-d", "on", "-i", "10.9.0.0", "-u", "255.255.255.0"}, ParseOutcome::run, "",
+     fixed("10.9.0.0", "255.255.255.0").dhcp(1), DEFAULTS},
+    {"network_address_without_mask", {"-i", "10.9.0.0"}, ParseOutcome::run, "", RecordBytes().ip("10.9.0.0"),
+     DEFAULTS},
+    {"gateway_inside", {"-i", "10.9.0.101", "-u", "255.255.255.0", "-g", "10.9.0.1"}, ParseOutcome::run, "",
+     fixed("10.9.0.101", "255.255.255.0").gateway(10, 9, 0, 1), DEFAULTS},
+    {"gateway_outside", {"-g", "10.8.0.1", "-i", "10.9.0.101", "-u", "255.255.255.0"}, ParseOutcome::usage_error,
+     refused("-g", "10.8.0.1", "is outside the subnet 10.9.0.0/24 of the '-i' address"),
+     fixed("10.9.0.101", "255.255.255.0").gateway(10, 8, 0, 1), DEFAULTS},
+    {"gateway_outside_as_typed", {"-i", "10.9.0.101", "-u", "255.255.255.0", "-g", "10.1"},
+     ParseOutcome::usage_error, refused("-g", "10.1", "is outside the subnet 10.9.0.0/24 of the '-i' address"),
+     fixed("10.9.0.101", "255.255.255.0").gateway(10, 0, 0, 1), DEFAULTS},
+    {"gateway_is_the_address", {"-i", "10.9.0.101", "-u", "255.255.255.0", "-g", "10.9.0.101"},
+     ParseOutcome::usage_error, refused("-g", "10.9.0.101", "is the address given with '-i'"),
+     fixed("10.9.0.101", "255.255.255.0").gateway(10, 9, 0, 101), DEFAULTS},
+    {"gateway_is_the_subnet_broadcast", {"-i", "10.9.0.101", "-u", "255.255.255.0", "-g", "10.9.0.255"},
+     ParseOutcome::usage_error, refused("-g", "10.9.0.255", "is the broadcast address of the subnet 10.9.0.0/24"),
+     fixed("10.9.0.101", "255.255.255.0").gateway(10, 9, 0, 255), DEFAULTS},
+    {"gateway_zero_is_none", {"-i", "10.9.0.101", "-u", "255.255.255.0", "-g", "0.0.0.0"}, ParseOutcome::run, "",
+     fixed("10.9.0.101", "255.255.255.0"), DEFAULTS},
+    {"address_and_gateway_both_refused", {"-i", "10.9.0.0", "-u", "255.255.255.0", "-g", "10.8.0.1"},
+     ParseOutcome::usage_error,
+     refused("-i", "10.9.0.0", "is the network address of its subnet 10.9.0.0/24") +
+         refused("-g", "10.8.0.1", "is outside the subnet 10.9.0.0/24 of the '-i' address"),
+     fixed("10.9.0.0", "255.255.255.0").gateway(10, 8, 0, 1), DEFAULTS},
+
+    // -t and -w take whole seconds; -w verifies the sorter -s names.
+    {"timeout", {"-t", "5"}, ParseOutcome::run, "", RecordBytes(), with_timeout(5)},
+    {"timeout_longest", {"-t", "86400"}, ParseOutcome::run, "", RecordBytes(), with_timeout(86400)},
+    {"timeout_zero", {"-t", "0"}, ParseOutcome::usage_error, refused("-t", "0", SECONDS_RULE), RecordBytes(),
+     DEFAULTS},
+    {"timeout_past_a_day", {"-t", "86401"}, ParseOutcome::usage_error, refused("-t", "86401", SECONDS_RULE),
+     RecordBytes(), DEFAULTS},
+    {"timeout_huge", {"-t", "99999999999999999999"}, ParseOutcome::usage_error,
+     refused("-t", "99999999999999999999", SECONDS_RULE), RecordBytes(), DEFAULTS},
+    {"timeout_negative", {"-t", "-5"}, ParseOutcome::usage_error, refused("-t", "-5", SECONDS_RULE), RecordBytes(),
+     DEFAULTS},
+    {"timeout_fraction", {"-t", "1.5"}, ParseOutcome::usage_error, refused("-t", "1.5", SECONDS_RULE), RecordBytes(),
+     DEFAULTS},
+    {"timeout_with_unit", {"-t", "5s"}, ParseOutcome::usage_error, refused("-t", "5s", SECONDS_RULE), RecordBytes(),
+     DEFAULTS},
+    {"timeout_empty", {"-t", ""}, ParseOutcome::usage_error, refused("-t", "", SECONDS_RULE), RecordBytes(),
+     DEFAULTS},
+    {"verify", {"-s", "514555555", "-w", "300"}, ParseOutcome::run, "", RecordBytes().serial("514555555"),
+     with_verify(300)},
+    {"verify_bad_seconds", {"-s", "514555555", "-w", "soon"}, ParseOutcome::usage_error,
+     refused("-w", "soon", SECONDS_RULE), RecordBytes().serial("514555555"), DEFAULTS},
+    {"verify_without_serial", {"-w", "300"}, ParseOutcome::usage_error, W_LINE, RecordBytes(), with_verify(300)},
+    {"verify_with_empty_serial", {"-s", "", "-w", "300"}, ParseOutcome::usage_error, W_LINE, RecordBytes(),
+     with_verify(300)},
+
     // Every bad value is reported, in order; the good ones are kept.
     {"errors_reported_in_order", {"-d", "yes", "-s", "514555555", "-g", "nowhere"}, ParseOutcome::usage_error,
      D_LINE + "yes'.\nfatal: the '-g' argument 'nowhere' is not an IPv4 address.\n",
@@ -221,24 +344,29 @@ TEST(ParseArguments, TextFieldLimits) {
         const char* letter;
         std::size_t offset;
         std::size_t size;
+        std::string at_limit;  // as long as the field holds, and a valid value
+        std::string shorter;   // another valid value
     };
-    const Field fields[] = {{"-s", AT_SERIAL, 28}, {"-i", AT_IP, 16}, {"-u", AT_MASK, 16}};
+    const Field fields[] = {{"-s", AT_SERIAL, 28, std::string(27, '7'), "12"},
+                            {"-i", AT_IP, 16, "192.168.100.200", "10.0.0.1"},
+                            {"-u", AT_MASK, 16, "255.255.255.128", "255.0.0.0"}};
     for (const Field& field : fields) {
         SCOPED_TRACE(field.letter);
         const std::size_t limit = field.size - 1;
+        ASSERT_EQ(field.at_limit.size(), limit);
 
-        const std::string at_limit(limit, '7');
+        const std::string& at_limit = field.at_limit;
         const Parsed fits = parse({field.letter, at_limit});
         EXPECT_EQ(fits.outcome, ParseOutcome::run);
         EXPECT_EQ(fits.err, "");
         EXPECT_TRUE(SameBytes(RecordBytes().text(field.offset, at_limit), fits.record));
 
         // Too long: the line, and the earlier value left as it was.
-        const Parsed too_long = parse({field.letter, "12", field.letter, std::string(limit + 1, '7')});
+        const Parsed too_long = parse({field.letter, field.shorter, field.letter, "1" + at_limit});
         EXPECT_EQ(too_long.outcome, ParseOutcome::usage_error);
         EXPECT_EQ(too_long.err, "fatal: the '" + std::string(field.letter) + "' argument is longer than " +
                                     std::to_string(limit) + " characters.\n");
-        EXPECT_TRUE(SameBytes(RecordBytes().text(field.offset, "12"), too_long.record));
+        EXPECT_TRUE(SameBytes(RecordBytes().text(field.offset, field.shorter), too_long.record));
     }
 }
 
@@ -279,6 +407,9 @@ TEST(PrintUsage, WritesTheUsageText) {
         "    -f        : firewall mode. Send cfg msg w/o waiting for req from sorter\n"
         "                In this mode, you must also specify the '-r ipaddr' option.\n"
         "    -v        : verbose mode\n"
+        "    -t secs   : give up after secs seconds; listening mode then ends\n"
+        "    -w secs   : after sending, wait up to secs seconds for the sorter to\n"
+        "                restart with the new configuration, and verify it\n"
         "\n"
         "  If the -s option is missing, a listening mode is entered and\n"
         "  information is displayed from any broadcasting sorters on the network.\n"

@@ -462,6 +462,205 @@ TEST_F(ExchangeTest, FullTableStopsAnnouncingButStillAnswersTheTarget) {
     EXPECT_EQ(describe(fake::state().sent[0].destination), "255.255.255.255:50077");
 }
 
+// --- Giving up (-t) and verifying the restart (-w) ---------------------------
+
+const Ipv4Address NEW_ADDRESS{{10, 9, 0, 101}};
+
+// The target as it broadcasts once restarted with what CONFIGURE sends.
+RecordBytes restarted(const char* serial = TARGET) {
+    return RecordBytes().magic().byte(9, 1).serial(serial).mask("255.255.255.0").gateway(10, 9, 0, 1);
+}
+
+const std::vector<std::string> CONFIGURE = {"-s", TARGET, "-d", "off", "-i", "10.9.0.101", "-u", "255.255.255.0",
+                                            "-g", "10.9.0.1"};
+
+std::vector<std::string> configure_with(std::initializer_list<std::string> more) {
+    std::vector<std::string> words = CONFIGURE;
+    words.insert(words.end(), more);
+    return words;
+}
+
+std::string summary_of_configure() {
+    return summary_head(TARGET) +
+           "    IP Address ...... 10.9.0.101\n"
+           "    Subnet mask ..... 255.255.255.0\n"
+           "    Gateway ......... 10.9.0.1\n"
+           "    DHCP ............ Off\n";
+}
+
+std::string waiting_line(int seconds) {
+    return "Waiting up to " + std::to_string(seconds) + " seconds for '" + TARGET +
+           "' to restart with this configuration (Ctrl+C to stop)...\n";
+}
+
+const std::string NOT_VERIFIED =
+    std::string("Not verified: '") + TARGET + "' did not come back with this configuration within 30 seconds.\n";
+
+struct TimedCase {
+    const char* name;
+    void (*script)();  // arrivals, with fake::elapse() between them
+    std::vector<std::string> words;
+    int status;
+    std::string out;
+    std::string err;
+    std::uint64_t ends_at;  // the monotonic clock when the run ended, from CLOCK_START
+    std::size_t sends;
+};
+
+void PrintTo(const TimedCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class TimedRun : public ExchangeTest, public ::testing::WithParamInterface<TimedCase> {};
+
+TEST_P(TimedRun, EndsWithItsLinesAndReleasesEverything) {
+    const TimedCase& c = GetParam();
+    c.script();
+    EXPECT_EQ(run(c.words), c.status);
+    EXPECT_EQ(out(), c.out);
+    EXPECT_EQ(err(), c.err);
+    EXPECT_EQ(fake::state().monotonic_now - fake::CLOCK_START, c.ends_at);
+    EXPECT_EQ(fake::state().sent.size(), c.sends);
+    expect_released();
+}
+
+const TimedCase timed_cases[] = {
+    {"listening_ends_after_its_time",
+     [] {
+         fake::arrive(broadcast_of(TARGET), SORTER_A);
+         fake::elapse(2000);
+         fake::arrive(broadcast_of(OTHER), SORTER_B);
+         fake::arrive(broadcast_of(TARGET), SORTER_A);
+         fake::elapse(3001);
+         fake::arrive(broadcast_of("LATE"), SORTER_B);  // after the deadline: never read
+     },
+     {"-t", "5"}, EXIT_STATUS_SUCCESS,
+     start_lines(nullptr) + announced(TARGET) + announced(OTHER) + "Sorters heard: 2 in 5 seconds.\n", "", 5000, 0},
+    {"listening_with_nothing_heard", [] {}, {"-t", "1"}, EXIT_STATUS_SUCCESS,
+     start_lines(nullptr) + "Sorters heard: 0 in 1 seconds.\n", "", 1000, 0},
+    {"target_not_heard",
+     [] {
+         fake::elapse(1000);
+         fake::arrive(broadcast_of(OTHER), SORTER_B);
+         fake::elapse(5000);
+         fake::arrive(broadcast_of(TARGET), SORTER_A);
+     },
+     {"-s", TARGET, "-t", "5"}, EXIT_STATUS_TIMED_OUT, start_lines(TARGET) + announced(OTHER),
+     std::string("Serial # ") + TARGET + " was not heard within 5 seconds.\n", 5000, 0},
+    {"target_heard_just_in_time",
+     [] {
+         fake::elapse(5000);
+         fake::arrive(broadcast_of(TARGET), SORTER_A);
+     },
+     {"-s", TARGET, "-t", "5", "-i", "10.0.0.9"}, EXIT_STATUS_SUCCESS,
+     start_lines(TARGET) + announced(TARGET) + summary_head(TARGET) +
+         "    IP Address ...... 10.0.0.9\n    DHCP ............ Off\n",
+     "", 5000, 1},
+    {"firewall_sends_all_forty_whatever_the_timeout", [] { fake::arrive(broadcast_of(TARGET), SORTER_A); },
+     {"-f", "-r", "10.0.0.5", "-s", TARGET, "-t", "1"}, EXIT_STATUS_SUCCESS,
+     start_lines(TARGET) + summary_head(TARGET) + "    IP Address ...... \n    DHCP ............ Off\n", "", 10000,
+     40},
+    {"verified_after_the_restart",
+     [] {
+         fake::arrive(broadcast_of(TARGET), SORTER_A);
+         fake::elapse(1000);
+         fake::arrive(broadcast_of(TARGET), SORTER_A);  // still the old settings
+         fake::elapse(20000);
+         fake::arrive(restarted(), NEW_ADDRESS);
+     },
+     configure_with({"-w", "30"}), EXIT_STATUS_SUCCESS,
+     start_lines(TARGET) + announced(TARGET) + summary_of_configure() + waiting_line(30) +
+         "Verified: '" + TARGET + "' now broadcasts this configuration from 10.9.0.101.\n",
+     "", 21000, 1},
+    {"verified_from_a_lease_with_dhcp_on",
+     [] {
+         fake::arrive(broadcast_of(TARGET), SORTER_A);
+         fake::elapse(3000);
+         fake::arrive(broadcast_of(TARGET).dhcp(7), Ipv4Address{{169, 254, 3, 4}});  // any non-zero value is On
+     },
+     {"-s", TARGET, "-d", "on", "-i", "10.9.0.101", "-w", "30"}, EXIT_STATUS_SUCCESS,
+     start_lines(TARGET) + announced(TARGET) + summary_head(TARGET) +
+         "    IP Address ...... 10.9.0.101\n    DHCP ............ On\n" + waiting_line(30) + "Verified: '" +
+         TARGET + "' now broadcasts this configuration from 169.254.3.4.\n",
+     "", 3000, 1},
+    {"kept_its_gateway",
+     [] {
+         fake::arrive(broadcast_of(TARGET), SORTER_A);
+         fake::elapse(5000);
+         fake::arrive(restarted().gateway(10, 9, 0, 254), NEW_ADDRESS);
+     },
+     configure_with({"-w", "30"}), EXIT_STATUS_TIMED_OUT,
+     start_lines(TARGET) + announced(TARGET) + summary_of_configure() + waiting_line(30),
+     NOT_VERIFIED +
+         "What it last broadcast after the reply:\n"
+         "    IP Address ...... 10.9.0.101\n"
+         "    Subnet mask ..... 255.255.255.0\n"
+         "    Gateway ......... 10.9.0.254  (differs: sent 10.9.0.1)\n"
+         "    DHCP ............ Off\n"
+         "It kept its gateway: assigning a gateway needs scanner firmware v2.7 or above.\n",
+     30000, 1},
+    {"never_restarted",
+     [] {
+         fake::arrive(broadcast_of(TARGET).dhcp(1), SORTER_A);
+         fake::elapse(10000);
+         fake::arrive(broadcast_of(TARGET).dhcp(1), SORTER_A);
+     },
+     configure_with({"-w", "30"}), EXIT_STATUS_TIMED_OUT,
+     start_lines(TARGET) + announced(TARGET) + summary_of_configure() + waiting_line(30),
+     NOT_VERIFIED +
+         "What it last broadcast after the reply:\n"
+         "    IP Address ...... 192.168.1.50  (differs: sent 10.9.0.101)\n"
+         "    Subnet mask ..... 255.255.0.0  (differs: sent 255.255.255.0)\n"
+         "    Gateway ......... none  (differs: sent 10.9.0.1)\n"
+         "    DHCP ............ On  (differs: sent Off)\n",
+     30000, 1},
+    {"not_heard_after_the_reply", [] { fake::arrive(broadcast_of(TARGET), SORTER_A); }, configure_with({"-w", "30"}),
+     EXIT_STATUS_TIMED_OUT, start_lines(TARGET) + announced(TARGET) + summary_of_configure() + waiting_line(30),
+     NOT_VERIFIED + "It was not heard after the reply.\n", 30000, 1},
+    {"another_sorter_on_the_new_address",
+     [] {
+         fake::arrive(broadcast_of(TARGET), SORTER_A);
+         fake::elapse(1000);
+         fake::arrive(broadcast_of(OTHER), NEW_ADDRESS);
+         fake::arrive(broadcast_of(OTHER), NEW_ADDRESS);
+         fake::arrive(broadcast_of("THIRD"), SORTER_B);
+         fake::elapse(1000);
+         fake::arrive(restarted(), NEW_ADDRESS);
+     },
+     configure_with({"-w", "30"}), EXIT_STATUS_SUCCESS,
+     start_lines(TARGET) + announced(TARGET) + summary_of_configure() + waiting_line(30) + announced(OTHER) +
+         announced("THIRD") + "Verified: '" + TARGET + "' now broadcasts this configuration from 10.9.0.101.\n",
+     std::string("Warning: 10.9.0.101 is also the address of sorter '") + OTHER + "'.\n", 2000, 1},
+    {"receive_fails_while_verifying",
+     [] {
+         fake::arrive(broadcast_of(TARGET), SORTER_A);
+         fake::arrive_status(platform::ReceiveStatus::failed, 104);
+     },
+     configure_with({"-w", "30"}), EXIT_STATUS_NETWORK_FAILURE,
+     start_lines(TARGET) + announced(TARGET) + summary_of_configure() + waiting_line(30),
+     "Could not receive datagram: 104\n", 0, 1},
+    {"firewall_then_verified",
+     [] {
+         fake::elapse(15000);  // the forty sends take ten seconds
+         fake::arrive(restarted(), NEW_ADDRESS);
+     },
+     configure_with({"-f", "-r", "10.9.0.11", "-w", "30"}), EXIT_STATUS_SUCCESS,
+     start_lines(TARGET) + summary_of_configure() + waiting_line(30) + announced(TARGET) + "Verified: '" + TARGET +
+         "' now broadcasts this configuration from 10.9.0.101.\n",
+     "", 15000, 40},
+};
+
+INSTANTIATE_TEST_SUITE_P(Deadlines, TimedRun, ::testing::ValuesIn(timed_cases),
+                         [](const ::testing::TestParamInfo<TimedCase>& info) { return std::string(info.param.name); });
+
+TEST_F(ExchangeTest, InterruptedWaitKeepsItsDeadline) {
+    fake::elapse(3000);
+    fake::arrive_status(platform::ReceiveStatus::interrupted);
+    EXPECT_EQ(run({"-s", TARGET, "-t", "5"}), EXIT_STATUS_TIMED_OUT);
+    EXPECT_EQ(fake::state().monotonic_now - fake::CLOCK_START, 5000u);
+    expect_released();
+}
+
 TEST_F(ExchangeTest, StartLineNamesTheBoundAddress) {
     struct Case {
         const char* name;

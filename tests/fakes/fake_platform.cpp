@@ -25,6 +25,8 @@ Platform& reset() {
     the_platform.host_name_resolves = true;
     the_platform.host_addresses = {platform::Ipv4Address{{192, 168, 1, 10}}};
     the_platform.clock = platform::CalendarTime{2017, 12, 0, 31, 23, 59, 59, 999};
+    the_platform.monotonic_now = CLOCK_START;
+    the_platform.script_time = CLOCK_START;
     return the_platform;
 }
 
@@ -37,12 +39,17 @@ void fail(Operation operation, int error) {
     the_platform.failing_error = error;
 }
 
+void elapse(std::uint64_t milliseconds) {
+    the_platform.script_time += milliseconds;
+}
+
 void arrive(const std::vector<std::uint8_t>& bytes, platform::Ipv4Address source, std::uint16_t port) {
-    the_platform.arrivals.push_back(Arrival{platform::ReceiveStatus::datagram, bytes, {source, port}, 0});
+    the_platform.arrivals.push_back(
+        Arrival{platform::ReceiveStatus::datagram, bytes, {source, port}, 0, the_platform.script_time});
 }
 
 void arrive_status(platform::ReceiveStatus status, int error) {
-    the_platform.arrivals.push_back(Arrival{status, {}, {{{0, 0, 0, 0}}, 0}, error});
+    the_platform.arrivals.push_back(Arrival{status, {}, {{{0, 0, 0, 0}}, 0}, error, the_platform.script_time});
 }
 
 }  // namespace fake
@@ -95,17 +102,23 @@ bool bind_socket(UdpSocket*, const Endpoint& local) {
 }
 
 ReceiveStatus receive_datagram(UdpSocket*, void* buffer, std::size_t capacity, std::size_t* received,
-                               Endpoint* source) {
+                               Endpoint* source, std::uint64_t deadline) {
     fake::Platform& p = fake::the_platform;
     if (fake::failing(fake::Operation::receive)) return ReceiveStatus::failed;
-    if (p.arrivals.empty()) {
+    const bool in_time = !p.arrivals.empty() && (deadline == NO_DEADLINE || p.arrivals.front().at <= deadline);
+    if (!in_time && deadline != NO_DEADLINE) {
+        if (p.monotonic_now < deadline) p.monotonic_now = deadline;
+        return ReceiveStatus::timed_out;
+    }
+    if (!in_time) {
         p.error = fake::SCRIPT_EXHAUSTED;
         return ReceiveStatus::failed;
     }
     const fake::Arrival next = p.arrivals.front();
     p.arrivals.pop_front();
+    if (p.monotonic_now < next.at) p.monotonic_now = next.at;
     if (next.status == ReceiveStatus::failed) p.error = next.error;
-    if (next.status == ReceiveStatus::failed || next.status == ReceiveStatus::interrupted) return next.status;
+    if (next.status != ReceiveStatus::datagram) return next.status;
     const std::size_t length = next.bytes.size() < capacity ? next.bytes.size() : capacity;
     if (length > 0) std::memcpy(buffer, next.bytes.data(), length);
     *received = length;
@@ -164,6 +177,11 @@ void current_utc_time(CalendarTime* now) {
 
 void sleep_milliseconds(unsigned milliseconds) {
     fake::the_platform.sleeps.push_back(milliseconds);
+    fake::the_platform.monotonic_now += milliseconds;
+}
+
+std::uint64_t monotonic_milliseconds() {
+    return fake::the_platform.monotonic_now;
 }
 
 }  // namespace platform

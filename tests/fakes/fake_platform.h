@@ -27,6 +27,7 @@ struct Arrival {
     std::vector<std::uint8_t> bytes;  // a truncated arrival keeps only what fits
     platform::Endpoint source;
     int error;  // for failed
+    std::uint64_t at;  // on the monotonic clock
 };
 
 struct Sent {
@@ -42,9 +43,13 @@ struct Interface {
     platform::Ipv4Address netmask;
 };
 
-// When the script of arrivals runs out, a receive fails with this number,
-// so a run that would wait forever ends instead.
+// When the script of arrivals runs out, a receive without a deadline fails
+// with this number, so a run that would wait forever ends instead; one with
+// a deadline times out at its deadline.
 constexpr int SCRIPT_EXHAUSTED = 9999;
+
+// Where the monotonic clock stands when a test begins.
+constexpr std::uint64_t CLOCK_START = 1000000;
 
 struct Platform {
     // Scripted failures: the operation fails with `failing_error`.
@@ -58,6 +63,10 @@ struct Platform {
     std::vector<platform::Ipv4Address> host_addresses;
     std::vector<Interface> interfaces;
     platform::CalendarTime clock;
+    // The monotonic clock: a wait moves it to the arrival or the deadline,
+    // a pause by its length. Arrivals are scripted at `script_time`.
+    std::uint64_t monotonic_now;
+    std::uint64_t script_time;
 
     // What the run did.
     int network_starts;
@@ -79,6 +88,9 @@ Platform& reset();
 Platform& state();
 
 void fail(Operation operation, int error);
+
+// Arrivals scripted from now on come `milliseconds` after the ones before.
+void elapse(std::uint64_t milliseconds);
 
 // A datagram from `source` (port 50010 unless given).
 void arrive(const std::vector<std::uint8_t>& bytes, platform::Ipv4Address source, std::uint16_t port = 50010);
