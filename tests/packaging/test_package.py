@@ -95,7 +95,7 @@ class ManPageTest(unittest.TestCase):
     def test_usage_page_names_every_option(self):
         with open(os.path.join(SOURCE_DIR, "man", "vormcfg.1")) as f:
             page = f.read()
-        for letter in "srigudbfvh":
+        for letter in "srigudbfvhtw":
             self.assertIn(".It Fl %s" % letter, page)
 
 
@@ -110,11 +110,12 @@ class CompletionTest(unittest.TestCase):
 
     def test_offers_options_dhcp_values_and_local_addresses(self):
         self.assertEqual(sorted(self.complete("vormcfg", "-")),
-                         sorted(["-s", "-r", "-i", "-u", "-g", "-d", "-b", "-f", "-v", "-h"]))
+                         sorted(["-s", "-r", "-i", "-u", "-g", "-d", "-b", "-f", "-v", "-t", "-w", "-h"]))
         self.assertEqual(self.complete("vormcfg", "-d", ""), ["on", "off"])
         self.assertEqual(self.complete("vormcfg", "-d", "of"), ["off"])
         self.assertIn("127.0.0.1", self.complete("vormcfg", "-b", ""))
-        self.assertEqual(self.complete("vormcfg", "-s", ""), [])
+        for letter in ("-s", "-t", "-w"):
+            self.assertEqual(self.complete("vormcfg", letter, ""), [])
 
 
 if __name__ == "__main__":
