@@ -196,6 +196,7 @@ ParseOutcome parse_arguments(int argc, char* const argv[], SndpCfgMsg& msg, RunO
     const char* gateway_text = "";
     std::memset(&msg, 0, sizeof msg);
     run.verbose = false;
+    run.json = false;
     run.timeout_seconds = 0;
     run.verify_seconds = 0;
     option_index = 0;
@@ -206,6 +207,7 @@ ParseOutcome parse_arguments(int argc, char* const argv[], SndpCfgMsg& msg, RunO
             case '?': return ok && asked_for_help() ? ParseOutcome::help : ParseOutcome::usage_error;
             case 'v': run.verbose = true; break;
             case 'f': run.firewall_mode = true; break;
+            case 'j': run.json = true; break;
             case 's': ok = copy_text_option(msg.serial, sizeof msg.serial, argument, 's', err) && ok; break;
             case 'i':
                 ok = copy_text_option(msg.ip_address, sizeof msg.ip_address, argument, 'i', err) &&
@@ -270,6 +272,7 @@ void print_usage(std::FILE* err) {
         "    -t secs   : give up after secs seconds; listening mode then ends\n",
         "    -w secs   : after sending, wait up to secs seconds for the sorter to\n",
         "                restart with the new configuration, and verify it\n",
+        "    -j        : write one JSON object per line instead of text\n",
         "\n",
         "  If the -s option is missing, a listening mode is entered and\n",
         "  information is displayed from any broadcasting sorters on the network.\n",

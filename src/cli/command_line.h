@@ -9,6 +9,7 @@
 struct RunOptions {
     bool verbose;
     bool firewall_mode;
+    bool json;  // one JSON object per line on standard output instead of text
     // As typed with -b and -r; a first number of 0 means not given.
     std::int32_t bind_octets[4];
     std::int32_t remote_octets[4];
@@ -26,7 +27,7 @@ enum class ParseOutcome {
     usage_error,  // the usage text, then the usage-error exit status
 };
 
-constexpr const char* OPTION_STRING = "?hfvs:i:g:u:d:b:r:t:w:";
+constexpr const char* OPTION_STRING = "?hfvjs:i:g:u:d:b:r:t:w:";
 constexpr int LONGEST_WAIT_SECONDS = 86400;
 
 // Zero-fills `msg` and writes every option into it and into `run`. The

@@ -63,7 +63,7 @@ int start_up(Exchange& ex) {
     if (!platform::enable_broadcast(ex.socket)) {
         return fail(ex, "Error setting socket 'SO_BROADCAST' option: %d\n", platform::last_error());
     }
-    if (ex.run.verbose && !list_interfaces(ex.socket, ex.streams.out, ex.streams.err)) {
+    if (ex.run.verbose && !list_interfaces(ex.socket, *ex.report, ex.streams)) {
         return fail(ex, "WSAIoctl fails with error %d\n", platform::last_error());
     }
     platform::Endpoint local{};
@@ -232,6 +232,7 @@ int run_exchange(int argc, char* argv[], std::FILE* out, std::FILE* err) {
         case ParseOutcome::run: break;
     }
     ex.streams.verbose = ex.run.verbose;
+    ex.report = ex.run.json ? &JSON_REPORT : &TEXT_REPORT;
     if (int status = start_up(ex); status != CARRY_ON) return status;
     Target target{};
     target.source = platform::Endpoint{{{0, 0, 0, 0}}, SNDP_SORTER_PORT};

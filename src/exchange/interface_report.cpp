@@ -34,24 +34,25 @@ void print_flags(std::uint32_t flags, std::FILE* out) {
 
 }  // namespace
 
-void print_interface_blocks(const InterfaceList& list, std::FILE* out) {
-    for (int i = 0; i < interface_count(list); ++i) {
-        const InterfaceRecord record = interface_at(list, i);
-        // The netmask comes before the broadcast address, though the
-        // record holds them the other way round.
-        console_print(out, "  IP: %16s", dotted(record.address).text);
-        console_print(out, " SubnetMask: %s ", dotted(record.netmask).text);
-        console_print(out, " Bcast Addr: %s", dotted(record.broadcast).text);
-        console_print(out, "\n  ");
-        print_flags(record.flags, out);
-        console_print(out, "\n\n");
-    }
+void print_interface_block(const InterfaceRecord& record, std::FILE* out) {
+    // The netmask comes before the broadcast address, though the record
+    // holds them the other way round.
+    console_print(out, "  IP: %16s", dotted(record.address).text);
+    console_print(out, " SubnetMask: %s ", dotted(record.netmask).text);
+    console_print(out, " Bcast Addr: %s", dotted(record.broadcast).text);
+    console_print(out, "\n  ");
+    print_flags(record.flags, out);
+    console_print(out, "\n\n");
 }
 
-bool list_interfaces(platform::UdpSocket* socket, std::FILE* out, std::FILE* err) {
-    console_print(err, "Scanning Local Network Interfaces . . .\n\n");
+void report_interfaces(const InterfaceList& list, const Report& report, const ReportStreams& streams) {
+    for (int i = 0; i < interface_count(list); ++i) report.interface(streams, interface_at(list, i));
+}
+
+bool list_interfaces(platform::UdpSocket* socket, const Report& report, const ReportStreams& streams) {
+    console_print(streams.err, "Scanning Local Network Interfaces . . .\n\n");
     InterfaceList list{};
     if (!platform::query_interface_list(socket, list.bytes, sizeof list.bytes, &list.byte_count)) return false;
-    print_interface_blocks(list, out);
+    report_interfaces(list, report, streams);
     return true;
 }

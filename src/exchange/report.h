@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "exchange/interface_list.h"
 #include "platform/platform.h"
 #include "protocol/sndp_msg.h"
 
@@ -47,6 +48,7 @@ struct NotVerifiedEvent {
 };
 
 struct Report {
+    void (*interface)(const ReportStreams&, const InterfaceRecord&);
     void (*started)(const ReportStreams&, const StartedEvent&);
     void (*sorter)(const ReportStreams&, const SndpCfgMsg& record, const platform::Endpoint& source);
     void (*table_full)(const ReportStreams&, int capacity);
@@ -60,3 +62,6 @@ struct Report {
 };
 
 extern const Report TEXT_REPORT;
+// One JSON object per line on the output stream; the error stream keeps the
+// text form's lines for a person watching.
+extern const Report JSON_REPORT;

@@ -1,5 +1,6 @@
 // The run's output for a person at a console: the tool's own lines.
 #include "cli/console.h"
+#include "exchange/interface_report.h"
 #include "exchange/report.h"
 
 namespace {
@@ -35,6 +36,10 @@ AddressText dotted(const platform::Ipv4Address& address) {
 
 const char* on_off(std::uint8_t dhcp_enabled) {
     return dhcp_enabled != 0 ? "On" : "Off";
+}
+
+void interface(const ReportStreams& streams, const InterfaceRecord& record) {
+    print_interface_block(record, streams.out);
 }
 
 void started(const ReportStreams& streams, const StartedEvent& event) {
@@ -142,5 +147,5 @@ void conflict(const ReportStreams& streams, const platform::Ipv4Address& address
 }  // namespace
 
 const Report TEXT_REPORT = {
-    started, sorter, table_full, sent, target_not_heard, listening_done, verifying, verified, not_verified, conflict,
+    interface, started, sorter, table_full, sent, target_not_heard, listening_done, verifying, verified, not_verified, conflict,
 };

@@ -29,6 +29,7 @@ struct Settings {
     std::array<int, 4> remote;
     int timeout = 0;
     int verify = 0;
+    bool json = false;
 };
 
 const Settings DEFAULTS{false, false, {0, 0, 0, 0}, {0, 0, 0, 0}};
@@ -39,6 +40,7 @@ Settings with_bind(std::array<int, 4> octets, Settings s = DEFAULTS) { s.bind = 
 Settings with_remote(std::array<int, 4> octets, Settings s = DEFAULTS) { s.remote = octets; return s; }
 Settings with_timeout(int seconds) { Settings s = DEFAULTS; s.timeout = seconds; return s; }
 Settings with_verify(int seconds) { Settings s = DEFAULTS; s.verify = seconds; return s; }
+Settings with_json(Settings s) { s.json = true; return s; }
 
 const char* outcome_name(ParseOutcome outcome) {
     switch (outcome) {
@@ -67,6 +69,7 @@ Parsed parse(const std::vector<std::string>& words) {
     run.verbose = true;  // the parser owns these
     run.timeout_seconds = 7;
     run.verify_seconds = 7;
+    run.json = true;
     Parsed parsed;
     parsed.outcome = parse_arguments(arguments.argc(), arguments.argv(), msg, run, err.get());
     parsed.err = err.text();
@@ -84,6 +87,7 @@ void expect_settings(const RunOptions& run, const Settings& expected) {
     }
     EXPECT_EQ(run.timeout_seconds, expected.timeout);
     EXPECT_EQ(run.verify_seconds, expected.verify);
+    EXPECT_EQ(run.json, expected.json);
 }
 
 struct ParseCase {
@@ -138,6 +142,8 @@ const ParseCase parse_cases[] = {
      DEFAULTS},
     {"attached_arguments", {"-s514555555", "-dON", "-vi10.0.0.5"}, ParseOutcome::run, "",
      RecordBytes().serial("514555555").dhcp(1).ip("10.0.0.5"), with_verbose(DEFAULTS)},
+    {"json_grouped", {"-jv", "-t", "10"}, ParseOutcome::run, "", RecordBytes(),
+     with_json(with_verbose(with_timeout(10)))},
     {"empty_serial", {"-s", ""}, ParseOutcome::run, "", RecordBytes(), DEFAULTS},
 
     // A repeated text option overwrites the start of the field only.
@@ -410,6 +416,7 @@ TEST(PrintUsage, WritesTheUsageText) {
         "    -t secs   : give up after secs seconds; listening mode then ends\n"
         "    -w secs   : after sending, wait up to secs seconds for the sorter to\n"
         "                restart with the new configuration, and verify it\n"
+        "    -j        : write one JSON object per line instead of text\n"
         "\n"
         "  If the -s option is missing, a listening mode is entered and\n"
         "  information is displayed from any broadcasting sorters on the network.\n"

@@ -60,7 +60,7 @@ TEST_P(InterfaceReport, WritesOneBlockPerRecord) {
     fake::state().interfaces = {GetParam().record};
     CapturedStream out;
     CapturedStream err;
-    EXPECT_TRUE(list_interfaces(nullptr, out.get(), err.get()));
+    EXPECT_TRUE(list_interfaces(nullptr, TEXT_REPORT, ReportStreams{out.get(), err.get(), true}));
     EXPECT_EQ(out.text(), GetParam().expected);
     EXPECT_EQ(err.text(), "Scanning Local Network Interfaces . . .\n\n");
 }
@@ -81,14 +81,14 @@ TEST(InterfaceReportList, KeepsTheOrderAndIgnoresAPartialRecord) {
     ASSERT_TRUE(platform::query_interface_list(nullptr, list.bytes, sizeof list.bytes, &list.byte_count));
     list.byte_count += platform::INTERFACE_RECORD_SIZE - 1;  // the start of a third record
     CapturedStream out;
-    print_interface_blocks(list, out.get());
+    report_interfaces(list, TEXT_REPORT, ReportStreams{out.get(), stderr, true});
     EXPECT_EQ(out.text(), std::string(report_cases[0].expected) + report_cases[1].expected);
 }
 
 TEST(InterfaceReportList, ReportsNothingForAnEmptyList) {
     InterfaceList list{};
     CapturedStream out;
-    print_interface_blocks(list, out.get());
+    report_interfaces(list, TEXT_REPORT, ReportStreams{out.get(), stderr, true});
     EXPECT_EQ(out.text(), "");
 }
 
