@@ -16,7 +16,8 @@
 //               with the input
 //
 // Settings: bit 0 -v, bit 1 listening (no -s), bits 2-3 pick the target,
-// bit 4 -r (reply by unicast), bit 5 -b.
+// bit 4 -r (reply by unicast), bit 5 -b, bit 6 -j (then every line of the
+// output must be a JSON object, read here by a parser of the fuzzer's own).
 //
 // What the run must do is worked out here independently of the tool, from
 // the script: which serials are announced and in what order, whether the
@@ -34,6 +35,7 @@
 #include "exchange/known_sorters.h"
 #include "fakes/fake_platform.h"
 #include "fuzz_support.h"
+#include "json_check.h"
 
 namespace {
 
@@ -168,6 +170,80 @@ std::vector<std::string> lines_starting(const std::string& out, const std::strin
     return lines;
 }
 
+void check_text_output(const std::string& out_text, const Expected& expected, bool verbose) {
+    const std::vector<std::string> lines = lines_starting(out_text, "Serial Number '");
+    CHECK(lines.size() == expected.announced.size(), "%zu announced, %zu expected", lines.size(),
+          expected.announced.size());
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        CHECK(lines[i] == "Serial Number '" + on_screen(expected.announced[i]) + "' is broadcasting.",
+              "announcement %zu: %s", i, lines[i].c_str());
+    }
+    const std::vector<std::string> masks = lines_starting(out_text, "    Subnet mask ..... ");
+    CHECK(masks.size() == (verbose ? expected.masks.size() : 0u), "%zu mask lines", masks.size());
+    for (std::size_t i = 0; i < masks.size(); ++i) {
+        CHECK(masks[i] == "    Subnet mask ..... " + on_screen(expected.masks[i]), "mask line %zu: %s", i,
+              masks[i].c_str());
+    }
+}
+
+std::vector<std::string> lines_of(const std::string& out) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    while (start < out.size()) {
+        std::size_t end = out.find('\n', start);
+        CHECK(end != std::string::npos, "output does not end with a line feed");
+        lines.push_back(out.substr(start, end - start));
+        start = end + 1;
+    }
+    return lines;
+}
+
+std::string hex_of(const std::string& bytes) {
+    std::string hex;
+    for (unsigned char c : bytes) {
+        char digits[3];
+        std::snprintf(digits, sizeof digits, "%02x", c);
+        hex += digits;
+    }
+    return hex;
+}
+
+// A text member must give the received bytes back, and carry their hex
+// beside it exactly when some byte is not printable ASCII.
+void check_text_member(const json_check::Value& event, const char* name, const char* hex_name,
+                       const std::string& expected) {
+    const auto text = event.members.find(name);
+    CHECK(text != event.members.end() && text->second.kind == json_check::Value::string, "no %s", name);
+    std::string bytes;
+    CHECK(json_check::latin1_bytes(text->second.text, &bytes) && bytes == expected, "%s is not the bytes received",
+          name);
+    bool plain = true;
+    for (unsigned char c : expected) plain = plain && c >= 0x20 && c <= 0x7E;
+    const auto hex = event.members.find(hex_name);
+    CHECK((hex != event.members.end()) == !plain, "%s %s", hex_name, plain ? "given" : "missing");
+    if (hex == event.members.end()) return;
+    std::string hex_text;
+    CHECK(json_check::latin1_bytes(hex->second.text, &hex_text) && hex_text == hex_of(expected), "%s is wrong",
+          hex_name);
+}
+
+void check_json_output(const std::string& out, const Expected& expected) {
+    std::size_t sorters = 0;
+    for (const std::string& line : lines_of(out)) {
+        json_check::Value event;
+        CHECK(json_check::Reader(line).read_document(&event) && event.kind == json_check::Value::object,
+              "not a JSON object: %s", line.c_str());
+        const auto name = event.members.find("event");
+        CHECK(name != event.members.end() && name->second.kind == json_check::Value::string, "no event name");
+        if (name->second.text != U"sorter") continue;
+        CHECK(sorters < expected.announced.size(), "more sorter events than sorters");
+        check_text_member(event, "serial", "serial_hex", expected.announced[sorters]);
+        check_text_member(event, "mask", "mask_hex", expected.masks[sorters]);
+        ++sorters;
+    }
+    CHECK(sorters == expected.announced.size(), "%zu sorter events, %zu expected", sorters, expected.announced.size());
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -177,12 +253,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool listening = settings & 0x02;
     const std::string target = TARGETS[(settings >> 2) & 0x03];
     const bool unicast = settings & 0x10;
+    const bool json = settings & 0x40;
 
     std::vector<std::string> words = {"vormcfg"};
     if (verbose) words.push_back("-v");
     if (!listening) words.insert(words.end(), {"-s", target, "-i", "10.0.0.9"});
     if (unicast) words.insert(words.end(), {"-r", "10.0.0.5"});
     if (settings & 0x20) words.insert(words.end(), {"-b", "10.1.2.3"});
+    if (json) words.push_back("-j");
     std::vector<char*> argv;
     for (std::string& word : words) argv.push_back(&word[0]);
     argv.push_back(nullptr);
@@ -217,18 +295,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     check_screen_safe(out_text, "stdout");
     check_screen_safe(err_text, "stderr");
-    const std::vector<std::string> lines = lines_starting(out_text, "Serial Number '");
-    CHECK(lines.size() == expected.announced.size(), "%zu announced, %zu expected", lines.size(),
-          expected.announced.size());
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        CHECK(lines[i] == "Serial Number '" + on_screen(expected.announced[i]) + "' is broadcasting.",
-              "announcement %zu: %s", i, lines[i].c_str());
-    }
-    const std::vector<std::string> masks = lines_starting(out_text, "    Subnet mask ..... ");
-    CHECK(masks.size() == (verbose ? expected.masks.size() : 0u), "%zu mask lines", masks.size());
-    for (std::size_t i = 0; i < masks.size(); ++i) {
-        CHECK(masks[i] == "    Subnet mask ..... " + on_screen(expected.masks[i]), "mask line %zu: %s", i,
-              masks[i].c_str());
+    if (json) {
+        check_json_output(out_text, expected);
+    } else {
+        check_text_output(out_text, expected, verbose);
     }
     const std::size_t note = err_text.find(TABLE_FULL_NOTE);
     CHECK((note != std::string::npos) == expected.table_full_note, "table-full note %s",
