@@ -95,7 +95,7 @@ class ManPageTest(unittest.TestCase):
     def test_usage_page_names_every_option(self):
         with open(os.path.join(SOURCE_DIR, "man", "vormcfg.1")) as f:
             page = f.read()
-        for letter in "srigudbfvhtw":
+        for letter in "srigudbfvhtwj":
             self.assertIn(".It Fl %s" % letter, page)
 
 
@@ -110,7 +110,7 @@ class CompletionTest(unittest.TestCase):
 
     def test_offers_options_dhcp_values_and_local_addresses(self):
         self.assertEqual(sorted(self.complete("vormcfg", "-")),
-                         sorted(["-s", "-r", "-i", "-u", "-g", "-d", "-b", "-f", "-v", "-t", "-w", "-h"]))
+                         sorted(["-s", "-r", "-i", "-u", "-g", "-d", "-b", "-f", "-v", "-t", "-w", "-j", "-h"]))
         self.assertEqual(self.complete("vormcfg", "-d", ""), ["on", "off"])
         self.assertEqual(self.complete("vormcfg", "-d", "of"), ["off"])
         self.assertIn("127.0.0.1", self.complete("vormcfg", "-b", ""))
