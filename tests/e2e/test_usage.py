@@ -34,6 +34,12 @@ USAGE_ERRORS = [
     ("-b longer than an address", ["-b", "1" * 300]),
     ("-f without -r", ["-f", "-s", "SN-1", "-i", "10.9.0.50"]),
     ("-f alone", ["-f"]),
+    ("-i read as another address", ["-s", "SN-1", "-i", "010.9.0.50"]),
+    ("-u not a contiguous mask", ["-s", "SN-1", "-i", "10.9.0.50", "-u", "255.0.255.0"]),
+    ("gateway outside the new subnet", ["-s", "SN-1", "-i", "10.9.0.50", "-u", "255.255.255.0",
+                                        "-g", "10.8.0.1"]),
+    ("-t of no seconds", ["-t", "0"]),
+    ("-w without -s", ["-w", "30"]),
 ]
 
 HELP = [("-h", ["-h"]), ("-?", ["-?"]), ("-h after other options", ["-s", "SN-1", "-h"])]
