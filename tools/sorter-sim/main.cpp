@@ -8,13 +8,24 @@
 //   events.cpp     the JSON-line writer
 //   malformed.cpp  the bytes of each kind of malformed datagram
 //   sockets.cpp    UDP sockets, source addresses, the namespace's interfaces
+//   netns_guard.cpp  the refusal to run in the machine's own namespace
 //   sim.cpp        the sorters' state and the loop; broadcast.cpp sends,
 //                  receive.cpp takes configurations
+#include <cstdio>
+
+#include "netns_guard.h"
 #include "options.h"
 #include "sim.h"
 
 int main(int argc, char** argv) {
   Options o = parse_args(argc, argv);
+  // Before any socket: not even the interface list is read in the wrong
+  // namespace.
+  std::string refusal = machine_namespace_refusal();
+  if (!refusal.empty()) {
+    std::fprintf(stderr, "sorter-sim: %s\n", refusal.c_str());
+    return 2;
+  }
   Sim sim(std::move(o));
   return sim.run();
 }
