@@ -2,6 +2,7 @@
 // sorter once, spread over the interval.
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "sim.h"
@@ -41,39 +42,57 @@ bool Sim::send_malformed(Malformed kind) {
   iovec iov{scratch_.data(), len};
   msghdr mh;
   SourceControl ctl;
-  sourced_message(mh, &dest_, &iov, ctl, first.ifindex, first.addr);
+  sourced_message(mh, &dest_, &iov, ctl, first.ifindex, first.now.addr);
   if (sendmsg(fd_main_, &mh, 0) < 0) {
     if (transient_send_error(errno)) return false;
-    sys_error("sendmsg (malformed datagram from " + ip_text(first.addr) + ")");
+    if (source_gone(errno, first)) return true;
+    sys_error("sendmsg (malformed datagram from " + ip_text(first.now.addr) + ")");
   }
   ++malformed_sent_;
   return true;
 }
 
+// Another sorter-sim in this namespace may have removed an address that
+// sorters of this one send from (its own sorter moved away): those sorters
+// are off the network until the address is back, but the others go on.
+bool Sim::source_gone(int err, const Sorter& s) {
+  if (err != ENETUNREACH && err != EADDRNOTAVAIL) return false;
+  if (unsendable_.insert(s.now.addr).second)
+    std::fprintf(stderr,
+                 "sorter-sim: sorter '%s' cannot send from %s: %s; this namespace no longer "
+                 "has that address, so the sorters at it stay silent while it is gone\n",
+                 s.serial.c_str(), ip_text(s.now.addr).c_str(), std::strerror(err));
+  return true;
+}
+
+// Sends the sorters begin..end that are not restarting; returns how many of
+// the range are done with (all, unless the socket pushed back).
 size_t Sim::send_batch(size_t begin, size_t end, bool& pushed_back) {
   static mmsghdr msgs[kBatch];
   static iovec iovs[kBatch];
   static SourceControl ctls[kBatch];
+  static size_t which[kBatch];
   unsigned char stamp[kStampLen];
   stamper_.make(stamp);
-  size_t n = end - begin;
-  for (size_t k = 0; k < n; ++k) {
-    Sorter& s = sorters_[begin + k];
+  size_t n = 0;
+  for (size_t i = begin; i < end; ++i) {
+    Sorter& s = sorters_[i];
+    if (s.silent) continue;
     std::memcpy(s.rec + kOffStamp, stamp, kStampLen);
-    iovs[k] = iovec{s.rec, kRecordSize};
-    sourced_message(msgs[k].msg_hdr, &dest_, &iovs[k], ctls[k], s.ifindex, s.addr);
+    iovs[n] = iovec{s.rec, kRecordSize};
+    sourced_message(msgs[n].msg_hdr, &dest_, &iovs[n], ctls[n], s.ifindex, s.now.addr);
+    which[n++] = i;
   }
+  if (n == 0) return end - begin;
   int r = sendmmsg(fd_main_, msgs, unsigned(n), 0);
-  if (r < 0) {
-    if (transient_send_error(errno)) {
-      pushed_back = true;
-      return 0;
-    }
-    sys_error("sendmmsg (from " + ip_text(sorters_[begin].addr) + ")");
-  }
-  if (size_t(r) < n) pushed_back = true;
-  broadcasts_ += uint64_t(r);
-  return size_t(r);
+  if (r < 0 && source_gone(errno, sorters_[which[0]])) return which[0] + 1 - begin;
+  if (r < 0 && !transient_send_error(errno))
+    sys_error("sendmmsg (from " + ip_text(sorters_[which[0]].now.addr) + ")");
+  size_t sent = r < 0 ? 0 : size_t(r);
+  broadcasts_ += sent;
+  if (sent == n) return end - begin;
+  pushed_back = true;
+  return which[sent] - begin;
 }
 
 void Sim::push_back_for_a_while(int64_t now) {

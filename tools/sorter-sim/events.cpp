@@ -46,6 +46,17 @@ JsonLine& JsonLine::text(const char* k, const std::string& value) {
   return *this;
 }
 
+JsonLine& JsonLine::texts(const char* k, const std::vector<std::string>& values) {
+  key(k);
+  line_ += '[';
+  for (size_t i = 0; i < values.size(); ++i) {
+    if (i > 0) line_ += ',';
+    quoted(line_, values[i]);
+  }
+  line_ += ']';
+  return *this;
+}
+
 JsonLine& JsonLine::number(const char* k, uint64_t value) {
   key(k);
   line_ += std::to_string(value);

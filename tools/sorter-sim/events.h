@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 class JsonLine {
  public:
@@ -14,6 +15,7 @@ class JsonLine {
   // Received text is untrusted: everything outside printable ASCII is
   // \u-escaped, so the output stays plain ASCII JSON.
   JsonLine& text(const char* key, const std::string& value);
+  JsonLine& texts(const char* key, const std::vector<std::string>& values);
   JsonLine& number(const char* key, uint64_t value);
   JsonLine& boolean(const char* key, bool value);
   // Nanoseconds as seconds with six decimals.

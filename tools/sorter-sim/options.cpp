@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include <arpa/inet.h>
+
 #include "record.h"
 #include "util.h"
 
@@ -32,8 +34,20 @@ SorterConfig parse_sorter(const std::string& arg);
 void parse_fleet(const std::string& arg, std::vector<SorterConfig>& out);
 [[noreturn]] void print_help();
 
-void set_sorter(Options& o, const std::string& v) { o.sorters.push_back(parse_sorter(v)); }
-void set_fleet(Options& o, const std::string& v) { parse_fleet(v, o.sorters); }
+// Every --sorter and --fleet starts a Behaviour of its own, for the sorter
+// options that follow it.
+void set_sorter(Options& o, const std::string& v) {
+  o.behaviours.push_back(o.defaults);
+  o.sorters.push_back(parse_sorter(v));
+  o.sorters.back().behaviour = uint32_t(o.behaviours.size() - 1);
+}
+void set_fleet(Options& o, const std::string& v) {
+  o.behaviours.push_back(o.defaults);
+  size_t first = o.sorters.size();
+  parse_fleet(v, o.sorters);
+  for (size_t i = first; i < o.sorters.size(); ++i)
+    o.sorters[i].behaviour = uint32_t(o.behaviours.size() - 1);
+}
 void set_port(Options& o, const std::string& v) {
   o.port = uint16_t(number_arg("--port", v, 0, 65535, "bad port"));
 }
@@ -57,6 +71,43 @@ void set_msg_type(Options& o, const std::string& v) {
 }
 void set_log_received(Options& o, const std::string&) { o.log_received = true; }
 void set_help(Options&, const std::string&) { print_help(); }
+
+void set_dhcp_pool(Options& o, const std::string& v) {
+  std::vector<std::string> ends = split(v, '-');
+  uint32_t first, last;
+  if (ends.size() != 2 || !parse_strict_ip(ends[0], first) || !parse_strict_ip(ends[1], last))
+    usage_error("--dhcp-pool wants FIRST-LAST, two IPv4 addresses, got \"" + v + "\"");
+  if (ntohl(first) == 0 || ntohl(first) > ntohl(last))
+    usage_error("--dhcp-pool: FIRST must be above 0.0.0.0 and not above LAST, got \"" + v + "\"");
+  o.dhcp_first = ntohl(first);
+  o.dhcp_last = ntohl(last);
+}
+
+// ---- the sorter options ----------------------------------------------------------
+
+Behaviour& current_behaviour(Options& o) {
+  return o.behaviours.empty() ? o.defaults : o.behaviours.back();
+}
+
+void set_restart_after(Options& o, const std::string& v) {
+  current_behaviour(o).restart_after_ms =
+      number_arg("--restart-after", v, 0, 3600000, "want milliseconds 0..3600000, got");
+}
+void set_restart_time(Options& o, const std::string& v) {
+  current_behaviour(o).restart_time_ms =
+      number_arg("--restart-time", v, 0, 3600000, "want milliseconds 0..3600000, got");
+}
+void set_ignore(Options& o, const std::string&) { current_behaviour(o).ignore = true; }
+void set_no_restart(Options& o, const std::string&) { current_behaviour(o).no_restart = true; }
+
+void set_firmware(Options& o, const std::string& v) {
+  std::vector<std::string> parts = split(v, '.');
+  uint64_t major, minor;
+  if (parts.size() != 2 || !parse_uint(parts[0], 999, major) || !parse_uint(parts[1], 999, minor))
+    usage_error("--firmware wants a version MAJOR.MINOR such as 2.6, got \"" + v + "\"");
+  current_behaviour(o).firmware_major = unsigned(major);
+  current_behaviour(o).firmware_minor = unsigned(minor);
+}
 
 void set_duration(Options& o, const std::string& v) {
   char* end = nullptr;
@@ -121,7 +172,30 @@ constexpr OptionSpec kOptions[] = {
      "random (128 random bytes)"},
     {"--log-received", nullptr, set_log_received,
      "print a JSON line for every datagram received, accepted or not"},
+    {"--dhcp-pool", "FIRST-LAST", set_dhcp_pool,
+     "the plant's DHCP server: a sorter restarting with DHCP on leases the lowest address of\n"
+     "this range that no other simulated sorter uses (default: no server; such a sorter comes\n"
+     "back at a link-local address 169.254.x.y, mask 255.255.0.0)"},
     {"--help", nullptr, set_help, "print this help and exit"},
+};
+
+constexpr char kSorterOptionsHeading[] =
+    "Sorter options. Given before the first --sorter or --fleet, they are every sorter's default;\n"
+    "after one, to the sorters of the most recent --sorter or --fleet only.\n"
+    "A sorter applies a configuration sent to its serial (or, at port 50004 with an empty\n"
+    "serial, to its address), keeps broadcasting its old settings for --restart-after, is silent\n"
+    "for --restart-time, then broadcasts its new settings from its new address.\n";
+
+constexpr OptionSpec kSorterOptions[] = {
+    {"--restart-after", "MS", set_restart_after,
+     "from applying a configuration to going silent for the restart (default 3000)"},
+    {"--restart-time", "MS", set_restart_time,
+     "silent while it restarts, then back with its new settings (default 3000)"},
+    {"--firmware", "VERSION", set_firmware,
+     "firmware version (default 2.7); before 2.7 a sorter keeps its gateway"},
+    {"--ignore", nullptr, set_ignore, "never apply a configuration"},
+    {"--no-restart", nullptr, set_no_restart,
+     "apply a configuration but keep broadcasting the old settings: nobody restarts it"},
 };
 
 void print_option(const OptionSpec& spec) {
@@ -143,11 +217,15 @@ void print_option(const OptionSpec& spec) {
 void print_help() {
   std::printf("sorter-sim [options]\n");
   for (const OptionSpec& spec : kOptions) print_option(spec);
+  std::printf("\n%s", kSorterOptionsHeading);
+  for (const OptionSpec& spec : kSorterOptions) print_option(spec);
   std::exit(0);
 }
 
 const OptionSpec* find_option(const std::string& name) {
   for (const OptionSpec& spec : kOptions)
+    if (name == spec.name) return &spec;
+  for (const OptionSpec& spec : kSorterOptions)
     if (name == spec.name) return &spec;
   return nullptr;
 }

@@ -50,10 +50,8 @@ void Sim::handle(const unsigned char* buf, size_t size, const Arrival& arrival,
   // firewall-mode port honours.
   if (local_port != kFirewallPort || !opt_.firewall_port) return;
   if (is_broadcast(arrival.to)) {
-    for (Sorter& s : sorters_) {
-      apply(s, buf, arrival, local_port, "address");
-      if (done_applying()) return;
-    }
+    for (uint32_t idx = 0; idx < sorters_.size() && !done_applying(); ++idx)
+      apply(idx, buf, arrival, local_port, "address");
     return;
   }
   auto it = by_addr_.find(arrival.to);
@@ -63,32 +61,36 @@ void Sim::handle(const unsigned char* buf, size_t size, const Arrival& arrival,
 void Sim::apply_each(const std::vector<uint32_t>& sorters, const unsigned char* rec,
                      const Arrival& arrival, uint16_t local_port, const char* match) {
   for (uint32_t idx : sorters) {
-    apply(sorters_[idx], rec, arrival, local_port, match);
+    apply(idx, rec, arrival, local_port, match);
     if (done_applying()) return;
   }
 }
 
-void Sim::apply(Sorter& s, const unsigned char* rec, const Arrival& arrival,
+// A sorter switched off for its restart hears nothing; one that ignores
+// configurations takes none.
+void Sim::apply(uint32_t idx, const unsigned char* rec, const Arrival& arrival,
                 uint16_t local_port, const char* match) {
-  std::string ip = read_text(rec, kOffIp);
-  std::string mask = read_text(rec, kOffMask);
-  uint32_t gw = read_gateway(rec);
-  bool dhcp = rec[kOffDhcp] != 0;
-
-  // What it will announce after its restart; the source address cannot
-  // follow, since the simulated sorter does not really own the new address.
-  build_record(s.rec, RecordFields{get_le32(s.rec + kOffType), s.serial, ip, mask, dhcp, gw});
+  Sorter& s = sorters_[idx];
+  const Behaviour& b = opt_.behaviours[s.behaviour];
+  if (b.ignore || s.silent) return;
   ++applied_;
+  emit_applied(s, rec, arrival, local_port, match);
+  if (!b.no_restart)
+    schedule_restart(idx, take_configuration(s.now, rec, b.takes_gateway()), mono_ns());
+}
 
+void Sim::emit_applied(const Sorter& s, const unsigned char* rec, const Arrival& arrival,
+                       uint16_t local_port, const char* match) const {
+  uint32_t gw = read_gateway(rec);
   JsonLine("applied")
       .seconds("t", mono_ns() - start_ns_)
       .text("serial", s.serial)
-      .text("addr", ip_text(s.addr))
+      .text("addr", ip_text(s.now.addr))
       .text("match", match)
-      .text("ip", ip)
-      .text("mask", mask)
+      .text("ip", read_text(rec, kOffIp))
+      .text("mask", read_text(rec, kOffMask))
       .text("gateway", gw ? ip_text(gw) : std::string())
-      .boolean("dhcp", dhcp)
+      .boolean("dhcp", rec[kOffDhcp] != 0)
       .number("msg_type", get_le32(rec + kOffType))
       .text("timestamp", stamp_text(rec))
       .number("day_of_week", rec[kOffStamp + 3])

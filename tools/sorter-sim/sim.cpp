@@ -47,16 +47,23 @@ void Sim::build_sorters() {
       usage_error("address " + ip_text(cfg.addr) +
                   " is not on any local interface; a sorter can only send from its own address");
     s.serial = cfg.serial;
-    s.addr = cfg.addr;
+    s.now = Settings{cfg.addr, 0, cfg.gateway, cfg.dhcp};
+    parse_ip(cfg.mask, s.now.mask);
     s.ifindex = it->ifindex;
-    build_record(s.rec, RecordFields{opt_.msg_type, cfg.serial, ip_text(cfg.addr),
-                                     cfg.mask, cfg.dhcp, cfg.gateway});
+    s.behaviour = cfg.behaviour;
+    s.silent = false;
+    rebuild_record(s);
     if (!s.serial.empty()) by_serial_[s.serial].push_back(uint32_t(i));
-    by_addr_[s.addr].push_back(uint32_t(i));
+    by_addr_[s.now.addr].push_back(uint32_t(i));
   }
   // The parsed options held a second copy of every serial; a 100000 fleet
   // need not.
   std::vector<SorterConfig>().swap(opt_.sorters);
+}
+
+void Sim::rebuild_record(Sorter& s) {
+  build_record(s.rec, RecordFields{opt_.msg_type, s.serial, ip_text(s.now.addr),
+                                   ip_text(s.now.mask), s.now.dhcp, s.now.gateway});
 }
 
 void Sim::open_sockets() {
@@ -86,14 +93,17 @@ void Sim::emit_exit(const char* reason) const {
       .emit();
 }
 
+int64_t Sim::next_broadcast(int64_t end_ns) const {
+  if (!broadcasting_) return end_ns;
+  if (blocked_until_ != 0) return std::min(end_ns, blocked_until_);
+  if (mal_pos_ >= opt_.malformed.size() && pos_ < sorters_.size())
+    return std::min(end_ns, due_of(pos_));
+  return std::min(end_ns, round_start_);
+}
+
 int64_t Sim::next_wake(int64_t now, int64_t end_ns, bool more_now) const {
   if (more_now) return now;
-  int64_t wake = end_ns;
-  if (!broadcasting_) return wake;
-  if (blocked_until_ != 0) return std::min(wake, blocked_until_);
-  if (mal_pos_ >= opt_.malformed.size() && pos_ < sorters_.size())
-    return std::min(wake, due_of(pos_));
-  return std::min(wake, round_start_);
+  return std::min(next_broadcast(end_ns), next_restart());
 }
 
 void Sim::serve(const pollfd* fds, nfds_t nfds) {
@@ -115,6 +125,7 @@ const char* Sim::loop(const sigset_t& waitmask) {
   for (;;) {
     int64_t now = mono_ns();
     if (now >= end_ns) return "duration";
+    run_restarts(now);
     bool more_now = send_due(now);
     now = mono_ns();
     int64_t wait = std::max<int64_t>(0, next_wake(now, end_ns, more_now) - now);
@@ -142,7 +153,9 @@ int Sim::run() {
   nbatches_ = (sorters_.size() + kBatch - 1) / kBatch;
   sigset_t waitmask = block_stop_signals();
   emit_ready();
-  emit_exit(loop(waitmask));
+  const char* reason = loop(waitmask);
+  restore_addresses();
+  emit_exit(reason);
   close(fd_main_);
   if (fd_fw_ >= 0) close(fd_fw_);
   return 0;

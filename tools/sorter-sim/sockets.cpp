@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 
+#include "settings.h"
 #include "util.h"
 
 namespace {
@@ -67,7 +68,8 @@ void discover_interfaces(std::vector<LocalAddr>& locals,
     if (colon != std::string::npos) name.resize(colon);
     unsigned idx = if_nametoindex(name.c_str());
     if (idx == 0) continue;
-    locals.push_back({in_addr_of(ifa->ifa_addr), int(idx)});
+    int prefix = ifa->ifa_netmask ? prefix_length(in_addr_of(ifa->ifa_netmask)) : 32;
+    locals.push_back({in_addr_of(ifa->ifa_addr), int(idx), prefix});
     if ((ifa->ifa_flags & IFF_BROADCAST) && ifa->ifa_broadaddr &&
         ifa->ifa_broadaddr->sa_family == AF_INET)
       broadcasts.insert(in_addr_of(ifa->ifa_broadaddr));

@@ -21,6 +21,7 @@ bool transient_send_error(int e);
 struct LocalAddr {
   uint32_t addr;  // network order
   int ifindex;
+  int prefix;
 };
 
 // Every IPv4 address of the namespace, and every broadcast address.

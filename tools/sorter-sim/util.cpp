@@ -42,6 +42,20 @@ bool parse_ip(const std::string& s, uint32_t& out_be) {
   return true;
 }
 
+bool parse_strict_ip(const std::string& s, uint32_t& out_be) {
+  std::vector<std::string> parts = split(s, '.');
+  if (parts.size() != 4) return false;
+  uint32_t host = 0;
+  for (const std::string& part : parts) {
+    uint64_t n;
+    if (part.size() > 3 || (part.size() > 1 && part[0] == '0') || !parse_uint(part, 255, n))
+      return false;
+    host = host << 8 | uint32_t(n);
+  }
+  out_be = htonl(host);
+  return true;
+}
+
 bool parse_uint(const std::string& s, uint64_t max, uint64_t& out) {
   if (s.empty() || s.size() > 20) return false;
   uint64_t v = 0;
