@@ -10,7 +10,9 @@
 //   sockets.cpp    UDP sockets, source addresses, the namespace's interfaces
 //   netns_guard.cpp  the refusal to run in the machine's own namespace
 //   sim.cpp        the sorters' state and the loop; broadcast.cpp sends,
-//                  receive.cpp takes configurations
+//                  receive.cpp takes configurations, restart.cpp restarts
+//   settings.cpp   what a configuration makes of a sorter's settings
+//   netlink.cpp    adding and removing interface addresses
 #include <cstdio>
 
 #include "netns_guard.h"
