@@ -132,14 +132,14 @@ void set_malformed(Options& o, const std::string& v) {
 
 // ---- the table ---------------------------------------------------------------
 
-struct OptionSpec {
+struct OptionEntry {
   const char* name;
   const char* value;  // its name in the help; nullptr for an option without one
   void (*set)(Options&, const std::string& value);
   const char* help;   // lines after the first are indented under the first
 };
 
-constexpr OptionSpec kOptions[] = {
+constexpr OptionEntry kOptions[] = {
     {"--sorter", "SERIAL,ADDR[,MASK[,GATEWAY[,DHCP]]]", set_sorter,
      "simulate one sorter (repeatable). SERIAL may be empty (\",10.9.0.11\").\n"
      "ADDR is the address it sends from (must be on a local interface). MASK default 255.255.255.0,\n"
@@ -186,7 +186,7 @@ constexpr char kSorterOptionsHeading[] =
     "serial, to its address), keeps broadcasting its old settings for --restart-after, is silent\n"
     "for --restart-time, then broadcasts its new settings from its new address.\n";
 
-constexpr OptionSpec kSorterOptions[] = {
+constexpr OptionEntry kSorterOptions[] = {
     {"--restart-after", "MS", set_restart_after,
      "from applying a configuration to going silent for the restart (default 3000)"},
     {"--restart-time", "MS", set_restart_time,
@@ -198,16 +198,16 @@ constexpr OptionSpec kSorterOptions[] = {
      "apply a configuration but keep broadcasting the old settings: nobody restarts it"},
 };
 
-void print_option(const OptionSpec& spec) {
+void print_option(const OptionEntry& entry) {
   constexpr int kHelpColumn = 18;
-  std::string head = std::string("  ") + spec.name;
-  if (spec.value) head += std::string(" ") + spec.value;
+  std::string head = std::string("  ") + entry.name;
+  if (entry.value) head += std::string(" ") + entry.value;
   if (head.size() + 2 > size_t(kHelpColumn)) {
     std::printf("%s\n%*s", head.c_str(), kHelpColumn, "");
   } else {
     std::printf("%-*s", kHelpColumn, head.c_str());
   }
-  for (const char* p = spec.help; *p; ++p) {
+  for (const char* p = entry.help; *p; ++p) {
     std::putchar(*p);
     if (*p == '\n') std::printf("%*s", kHelpColumn, "");
   }
@@ -216,17 +216,17 @@ void print_option(const OptionSpec& spec) {
 
 void print_help() {
   std::printf("sorter-sim [options]\n");
-  for (const OptionSpec& spec : kOptions) print_option(spec);
+  for (const OptionEntry& entry : kOptions) print_option(entry);
   std::printf("\n%s", kSorterOptionsHeading);
-  for (const OptionSpec& spec : kSorterOptions) print_option(spec);
+  for (const OptionEntry& entry : kSorterOptions) print_option(entry);
   std::exit(0);
 }
 
-const OptionSpec* find_option(const std::string& name) {
-  for (const OptionSpec& spec : kOptions)
-    if (name == spec.name) return &spec;
-  for (const OptionSpec& spec : kSorterOptions)
-    if (name == spec.name) return &spec;
+const OptionEntry* find_option(const std::string& name) {
+  for (const OptionEntry& entry : kOptions)
+    if (name == entry.name) return &entry;
+  for (const OptionEntry& entry : kSorterOptions)
+    if (name == entry.name) return &entry;
   return nullptr;
 }
 
@@ -289,14 +289,14 @@ Options parse_args(int argc, char** argv) {
     bool has_inline = eq != std::string::npos;
     std::string value = has_inline ? name.substr(eq + 1) : std::string();
     if (has_inline) name.resize(eq);
-    const OptionSpec* spec = find_option(name);
-    if (!spec) usage_error("unknown argument \"" + std::string(argv[i]) + "\"");
-    if (!spec->value && has_inline) usage_error(name + " takes no value");
-    if (spec->value && !has_inline) {
+    const OptionEntry* entry = find_option(name);
+    if (!entry) usage_error("unknown argument \"" + std::string(argv[i]) + "\"");
+    if (!entry->value && has_inline) usage_error(name + " takes no value");
+    if (entry->value && !has_inline) {
       if (i + 1 >= argc) usage_error(name + " needs a value");
       value = argv[++i];
     }
-    spec->set(o, value);
+    entry->set(o, value);
   }
   check_combination(o);
   return o;
