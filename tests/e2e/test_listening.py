@@ -30,6 +30,7 @@ class ListeningTest(LabTestCase):
                        [zeta] * count, gap_ms=100)
 
         tool = ws.tool("-v")
+        tool.wait_text("Press CTRL + C to quit\n")  # bound: the broadcasts will be heard
         zeta_broadcasts(3)
         tool.wait_line("Serial Number 'ZETA-2' is broadcasting.")
         second = plant.sim("--sorter", "ALPHA-1,%s,255.255.255.0,-,off" % PLANT_A, "--port", 50011,
