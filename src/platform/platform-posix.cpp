@@ -115,24 +115,25 @@ void write_slot(std::uint8_t* record, int slot, in_addr address) {
     std::memcpy(at + INTERFACE_SLOT_ADDRESS_OFFSET, &address.s_addr, 4);
 }
 
-// Interfaces without a broadcast address (loopback, point-to-point) report
-// the limited broadcast address, as the original platform does.
-in_addr broadcast_of(const ifaddrs* entry) {
-    in_addr limited{};
-    limited.s_addr = htonl(INADDR_BROADCAST);
-    if ((entry->ifa_flags & IFF_BROADCAST) == 0) return limited;
-    const sockaddr_in* broadcast = ipv4_of(entry->ifa_broadaddr);
-    return broadcast != nullptr ? broadcast->sin_addr : limited;
+// getifaddrs holds a broadcast address only for an interface that
+// broadcasts; for an address added without one it holds the address itself.
+in_addr broadcast_of(const ifaddrs* entry, std::uint32_t flags, in_addr address, in_addr netmask) {
+    const sockaddr_in* system = (entry->ifa_flags & IFF_BROADCAST) != 0 ? ipv4_of(entry->ifa_broadaddr) : nullptr;
+    const Ipv4Address system_broadcast = from_in_addr(system != nullptr ? system->sin_addr : in_addr{});
+    return to_in_addr(broadcast_slot_address(flags, from_in_addr(address), from_in_addr(netmask),
+                                             system != nullptr ? &system_broadcast : nullptr));
 }
 
 void write_interface_record(std::uint8_t* record, const ifaddrs* entry) {
     std::memset(record, 0, INTERFACE_RECORD_SIZE);
     const std::uint32_t flags = translate_flags(entry->ifa_flags);
     for (int i = 0; i < 4; ++i) record[INTERFACE_FLAGS_OFFSET + i] = static_cast<std::uint8_t>(flags >> (8 * i));
-    const sockaddr_in* netmask = ipv4_of(entry->ifa_netmask);
-    write_slot(record, INTERFACE_ADDRESS_SLOT, ipv4_of(entry->ifa_addr)->sin_addr);
-    write_slot(record, INTERFACE_BROADCAST_SLOT, broadcast_of(entry));
-    write_slot(record, INTERFACE_NETMASK_SLOT, netmask != nullptr ? netmask->sin_addr : in_addr{});
+    const sockaddr_in* netmask_entry = ipv4_of(entry->ifa_netmask);
+    const in_addr address = ipv4_of(entry->ifa_addr)->sin_addr;
+    const in_addr netmask = netmask_entry != nullptr ? netmask_entry->sin_addr : in_addr{};
+    write_slot(record, INTERFACE_ADDRESS_SLOT, address);
+    write_slot(record, INTERFACE_BROADCAST_SLOT, broadcast_of(entry, flags, address, netmask));
+    write_slot(record, INTERFACE_NETMASK_SLOT, netmask);
 }
 
 }  // namespace
