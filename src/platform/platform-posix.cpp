@@ -242,16 +242,16 @@ bool resolve_host_addresses(Ipv4Address* addresses, int capacity, int* count) {
     name[sizeof name - 1] = '\0';  // a cut name need not end in a NUL
     *count = 0;
     if (name[0] == '\0') return false;
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_DGRAM;
-    addrinfo* results = nullptr;
-    if (getaddrinfo(name, nullptr, &hints, &results) != 0) return false;
-    for (const addrinfo* entry = results; entry != nullptr && *count < capacity; entry = entry->ai_next) {
-        const sockaddr_in* ipv4 = ipv4_of(entry->ai_addr);
-        if (ipv4 != nullptr) addresses[(*count)++] = from_in_addr(ipv4->sin_addr);
+    // gethostbyname keeps the order of the hosts file or the name server;
+    // getaddrinfo would re-sort it by RFC 6724 and put a link-local address
+    // first. The tool has one thread, so its static result is safe here.
+    const hostent* host = gethostbyname(name);
+    if (host == nullptr || host->h_addrtype != AF_INET || host->h_length != 4) return false;
+    for (char** entry = host->h_addr_list; *entry != nullptr && *count < capacity; ++entry) {
+        in_addr address{};
+        std::memcpy(&address.s_addr, *entry, 4);
+        addresses[(*count)++] = from_in_addr(address);
     }
-    freeaddrinfo(results);
     return *count > 0;
 }
 
