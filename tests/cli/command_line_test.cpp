@@ -176,9 +176,16 @@ const ParseCase parse_cases[] = {
     {"firewall_without_remote", {"-f"}, ParseOutcome::usage_error, F_LINE, RecordBytes(), with_firewall(DEFAULTS)},
     {"firewall_remote_not_converted", {"-f", "-r", "10.0.0"}, ParseOutcome::usage_error, F_LINE, RecordBytes(),
      with_firewall(DEFAULTS)},
-    {"firewall_remote_out_of_range", {"-f", "-r", "256.0.0.1"}, ParseOutcome::usage_error,
-     "fatal: the '-r' argument '256.0.0.1' has a number outside 0 to 255.\n" + F_LINE, RecordBytes(),
+    // Four numbers out of range are a given -r: one line, the one that says what is wrong.
+    {"firewall_remote_out_of_range", {"-f", "-r", "300.0.0.5"}, ParseOutcome::usage_error,
+     "fatal: the '-r' argument '300.0.0.5' has a number outside 0 to 255.\n", RecordBytes(),
      with_firewall(DEFAULTS)},
+    {"firewall_remote_out_of_range_before", {"-r", "256.0.0.1", "-f"}, ParseOutcome::usage_error,
+     "fatal: the '-r' argument '256.0.0.1' has a number outside 0 to 255.\n", RecordBytes(),
+     with_firewall(DEFAULTS)},
+    {"firewall_remote_not_converted_after_out_of_range", {"-f", "-r", "300.0.0.5", "-r", "10.0.0"},
+     ParseOutcome::usage_error, "fatal: the '-r' argument '300.0.0.5' has a number outside 0 to 255.\n",
+     RecordBytes(), with_firewall(DEFAULTS)},
 
     // Every bad value is reported, in order; the good ones are kept.
     {"errors_reported_in_order", {"-d", "yes", "-s", "514555555", "-g", "nowhere"}, ParseOutcome::usage_error,
