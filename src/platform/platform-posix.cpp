@@ -1,7 +1,12 @@
-// POSIX sockets (Linux, macOS). A UDP socket bound to a unicast address
-// hears no broadcasts here, unlike on Windows, so a socket is bound to the
-// wildcard address and tied to the interface that holds the chosen address;
-// its replies name that interface and that source address explicitly.
+// POSIX sockets as Linux provides them; no other POSIX system is built or
+// tested. A UDP socket bound to a unicast address hears no broadcasts here,
+// unlike on Windows, so a socket is bound to the wildcard address and tied to
+// the interface that holds the chosen address (SO_BINDTODEVICE); its replies
+// name that interface and that source address explicitly (IP_PKTINFO).
+#if !defined(__linux__)
+#error "platform-posix.cpp is written for Linux (SO_BINDTODEVICE, IP_PKTINFO); build on Linux or Windows"
+#endif
+
 #include "platform/platform.h"
 
 #include <arpa/inet.h>
@@ -84,18 +89,8 @@ bool find_interface(in_addr address, InterfaceName* found) {
 }
 
 bool tie_to_interface(int fd, const InterfaceName& interface) {
-#if defined(SO_BINDTODEVICE)
     return setsockopt(fd, SOL_SOCKET, SO_BINDTODEVICE, interface.name,
                       static_cast<socklen_t>(std::strlen(interface.name) + 1)) == 0;
-#elif defined(IP_BOUND_IF)
-    const unsigned index = interface.index;
-    return setsockopt(fd, IPPROTO_IP, IP_BOUND_IF, &index, sizeof index) == 0;
-#else
-    (void)fd;
-    (void)interface;
-    errno = ENOPROTOOPT;
-    return false;
-#endif
 }
 
 std::uint32_t translate_flags(unsigned system_flags) {
@@ -212,7 +207,6 @@ long send_datagram(UdpSocket* socket, const void* data, std::size_t length, cons
     message.msg_namelen = sizeof to;
     message.msg_iov = &payload;
     message.msg_iovlen = 1;
-#if defined(IP_PKTINFO)
     // Name the source and the way out, so that a broadcast leaves by the
     // chosen interface whatever the routing table prefers.
     alignas(cmsghdr) unsigned char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
@@ -228,7 +222,6 @@ long send_datagram(UdpSocket* socket, const void* data, std::size_t length, cons
         info.ipi_spec_dst = socket->local;
         std::memcpy(CMSG_DATA(header), &info, sizeof info);
     }
-#endif
     ssize_t sent;
     do {
         sent = sendmsg(socket->fd, &message, dont_route ? MSG_DONTROUTE : 0);
