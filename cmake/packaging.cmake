@@ -17,8 +17,26 @@ if(WIN32)
   set(CPACK_PACKAGE_FILE_NAME "vormcfg-${PROJECT_VERSION}-windows-x64")
   set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
 else()
+  # Debian installs man pages and the changelog compressed with gzip -9n:
+  # no name or time stamp in the header, so that the same sources make the
+  # same package.
+  find_program(GZIP_PROGRAM gzip REQUIRED)
+  set(GZIPPED_DIR ${CMAKE_BINARY_DIR}/gzipped)
+  set(GZIPPED_FILES "")
+  foreach(source man/vormcfg.1 man/sorter-sim.1 contrib/debian/changelog)
+    get_filename_component(name ${source} NAME)
+    add_custom_command(OUTPUT ${GZIPPED_DIR}/${name}.gz
+      COMMAND ${CMAKE_COMMAND} -E copy ${PROJECT_SOURCE_DIR}/${source} ${GZIPPED_DIR}/${name}
+      COMMAND ${GZIP_PROGRAM} -9nf ${GZIPPED_DIR}/${name}
+      DEPENDS ${PROJECT_SOURCE_DIR}/${source}
+      VERBATIM)
+    list(APPEND GZIPPED_FILES ${GZIPPED_DIR}/${name}.gz)
+  endforeach()
+  add_custom_target(gzipped_docs ALL DEPENDS ${GZIPPED_FILES})
+
   install(TARGETS vormcfg sorter-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-  install(FILES man/vormcfg.1 man/sorter-sim.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  install(FILES ${GZIPPED_DIR}/vormcfg.1.gz ${GZIPPED_DIR}/sorter-sim.1.gz
+          DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   install(FILES contrib/bash-completion/vormcfg
           DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
   # Wireshark's global folder for Lua plugins (Debian keeps it under the
@@ -26,7 +44,10 @@ else()
   set(WIRESHARK_LUA_PLUGIN_DIR "lib/${CMAKE_LIBRARY_ARCHITECTURE}/wireshark/plugins" CACHE STRING
       "where the Wireshark dissector is installed, relative to the prefix")
   install(FILES contrib/wireshark/vormcfg.lua DESTINATION ${WIRESHARK_LUA_PLUGIN_DIR})
-  install(FILES README.md LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR})
+  # The licence is in the copyright file, where Debian looks for it; a
+  # native package's changelog is changelog.gz.
+  install(FILES README.md contrib/debian/copyright ${GZIPPED_DIR}/changelog.gz
+          DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
   set(CPACK_GENERATOR DEB)
   set(CPACK_PACKAGING_INSTALL_PREFIX /usr)

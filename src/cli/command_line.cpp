@@ -167,14 +167,14 @@ bool set_dhcp(SndpCfgMsg& msg, const char* text, std::FILE* err) {
 
 // A failed conversion leaves all four octets 0 and is explained by the
 // usage text alone; a number outside 0..255 would address another host.
-bool set_octets(std::int32_t octets[4], const char* text, char letter, std::FILE* err) {
+OctetsParse set_octets(std::int32_t octets[4], const char* text, char letter, std::FILE* err) {
     const OctetsParse result = parse_octets(text, octets);
-    if (result == OctetsParse::converted) return true;
+    if (result == OctetsParse::converted) return result;
     std::memset(octets, 0, 4 * sizeof octets[0]);
     if (result == OctetsParse::out_of_range) {
         console_print(err, "fatal: the '-%c' argument '%s' has a number outside 0 to 255.\n", letter, text);
     }
-    return false;
+    return result;
 }
 
 // The scanner answers '?' both for -? and for a letter it does not know.
@@ -226,11 +226,13 @@ ParseOutcome parse_arguments(int argc, char* const argv[], SndpCfgMsg& msg, RunO
                 }
                 break;
             case 'd': ok = set_dhcp(msg, argument, err) && ok; break;
-            case 'b': ok = set_octets(run.bind_octets, argument, 'b', err) && ok; break;
+            case 'b': ok = set_octets(run.bind_octets, argument, 'b', err) == OctetsParse::converted && ok; break;
             case 'r': {
-                const bool converted = set_octets(run.remote_octets, argument, 'r', err);
-                remote_given = remote_given || converted;
-                ok = converted && ok;
+                // Four numbers count as a given -r for -f, in range or not:
+                // an out-of-range one has its own line already.
+                const OctetsParse result = set_octets(run.remote_octets, argument, 'r', err);
+                remote_given = remote_given || result != OctetsParse::failed;
+                ok = result == OctetsParse::converted && ok;
                 break;
             }
             case 't': ok = set_seconds(&run.timeout_seconds, argument, 't', err) && ok; break;

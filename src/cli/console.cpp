@@ -4,8 +4,8 @@
 
 namespace {
 
-bool is_control(unsigned char byte) {
-    return byte < 0x20 || byte == 0x7F;
+bool is_printable_ascii(unsigned char byte) {
+    return byte >= 0x20 && byte <= 0x7E;
 }
 
 }  // namespace
@@ -18,7 +18,7 @@ void console_print(std::FILE* stream, const char* format, ...) {
     std::fflush(stream);
 }
 
-std::size_t escape_control_bytes(const char* text, std::size_t length, char* out, std::size_t capacity) {
+std::size_t escape_received_text(const char* text, std::size_t length, char* out, std::size_t capacity) {
     static const char hex_digits[] = "0123456789ABCDEF";
     std::size_t needed = 0;
     std::size_t written = 0;
@@ -26,7 +26,10 @@ std::size_t escape_control_bytes(const char* text, std::size_t length, char* out
         const unsigned char byte = static_cast<unsigned char>(text[i]);
         char shown[4] = {static_cast<char>(byte)};
         std::size_t width = 1;
-        if (is_control(byte)) {
+        if (byte == '\\') {
+            shown[1] = '\\';
+            width = 2;
+        } else if (!is_printable_ascii(byte)) {
             shown[0] = '\\';
             shown[1] = 'x';
             shown[2] = hex_digits[byte >> 4];

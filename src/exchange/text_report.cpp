@@ -16,7 +16,7 @@ struct ShownText {
 
 ShownText shown(const FieldText& field) {
     ShownText result;
-    escape_control_bytes(field.text, field.length, result.text, sizeof result.text);
+    escape_received_text(field.text, field.length, result.text, sizeof result.text);
     return result;
 }
 

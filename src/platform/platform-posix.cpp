@@ -1,7 +1,12 @@
-// POSIX sockets (Linux, macOS). A UDP socket bound to a unicast address
-// hears no broadcasts here, unlike on Windows, so a socket is bound to the
-// wildcard address and tied to the interface that holds the chosen address;
-// its replies name that interface and that source address explicitly.
+// POSIX sockets as Linux provides them; no other POSIX system is built or
+// tested. A UDP socket bound to a unicast address hears no broadcasts here,
+// unlike on Windows, so a socket is bound to the wildcard address and tied to
+// the interface that holds the chosen address (SO_BINDTODEVICE); its replies
+// name that interface and that source address explicitly (IP_PKTINFO).
+#if !defined(__linux__)
+#error "platform-posix.cpp is written for Linux (SO_BINDTODEVICE, IP_PKTINFO); build on Linux or Windows"
+#endif
+
 #include "platform/platform.h"
 
 #include <arpa/inet.h>
@@ -86,18 +91,8 @@ bool find_interface(in_addr address, InterfaceName* found) {
 }
 
 bool tie_to_interface(int fd, const InterfaceName& interface) {
-#if defined(SO_BINDTODEVICE)
     return setsockopt(fd, SOL_SOCKET, SO_BINDTODEVICE, interface.name,
                       static_cast<socklen_t>(std::strlen(interface.name) + 1)) == 0;
-#elif defined(IP_BOUND_IF)
-    const unsigned index = interface.index;
-    return setsockopt(fd, IPPROTO_IP, IP_BOUND_IF, &index, sizeof index) == 0;
-#else
-    (void)fd;
-    (void)interface;
-    errno = ENOPROTOOPT;
-    return false;
-#endif
 }
 
 std::uint32_t translate_flags(unsigned system_flags) {
@@ -117,24 +112,25 @@ void write_slot(std::uint8_t* record, int slot, in_addr address) {
     std::memcpy(at + INTERFACE_SLOT_ADDRESS_OFFSET, &address.s_addr, 4);
 }
 
-// Interfaces without a broadcast address (loopback, point-to-point) report
-// the limited broadcast address, as the original platform does.
-in_addr broadcast_of(const ifaddrs* entry) {
-    in_addr limited{};
-    limited.s_addr = htonl(INADDR_BROADCAST);
-    if ((entry->ifa_flags & IFF_BROADCAST) == 0) return limited;
-    const sockaddr_in* broadcast = ipv4_of(entry->ifa_broadaddr);
-    return broadcast != nullptr ? broadcast->sin_addr : limited;
+// getifaddrs holds a broadcast address only for an interface that
+// broadcasts; for an address added without one it holds the address itself.
+in_addr broadcast_of(const ifaddrs* entry, std::uint32_t flags, in_addr address, in_addr netmask) {
+    const sockaddr_in* system = (entry->ifa_flags & IFF_BROADCAST) != 0 ? ipv4_of(entry->ifa_broadaddr) : nullptr;
+    const Ipv4Address system_broadcast = from_in_addr(system != nullptr ? system->sin_addr : in_addr{});
+    return to_in_addr(broadcast_slot_address(flags, from_in_addr(address), from_in_addr(netmask),
+                                             system != nullptr ? &system_broadcast : nullptr));
 }
 
 void write_interface_record(std::uint8_t* record, const ifaddrs* entry) {
     std::memset(record, 0, INTERFACE_RECORD_SIZE);
     const std::uint32_t flags = translate_flags(entry->ifa_flags);
     for (int i = 0; i < 4; ++i) record[INTERFACE_FLAGS_OFFSET + i] = static_cast<std::uint8_t>(flags >> (8 * i));
-    const sockaddr_in* netmask = ipv4_of(entry->ifa_netmask);
-    write_slot(record, INTERFACE_ADDRESS_SLOT, ipv4_of(entry->ifa_addr)->sin_addr);
-    write_slot(record, INTERFACE_BROADCAST_SLOT, broadcast_of(entry));
-    write_slot(record, INTERFACE_NETMASK_SLOT, netmask != nullptr ? netmask->sin_addr : in_addr{});
+    const sockaddr_in* netmask_entry = ipv4_of(entry->ifa_netmask);
+    const in_addr address = ipv4_of(entry->ifa_addr)->sin_addr;
+    const in_addr netmask = netmask_entry != nullptr ? netmask_entry->sin_addr : in_addr{};
+    write_slot(record, INTERFACE_ADDRESS_SLOT, address);
+    write_slot(record, INTERFACE_BROADCAST_SLOT, broadcast_of(entry, flags, address, netmask));
+    write_slot(record, INTERFACE_NETMASK_SLOT, netmask);
 }
 
 // `datagram` once the socket has something to read, or how the wait ended.
@@ -235,7 +231,6 @@ long send_datagram(UdpSocket* socket, const void* data, std::size_t length, cons
     message.msg_namelen = sizeof to;
     message.msg_iov = &payload;
     message.msg_iovlen = 1;
-#if defined(IP_PKTINFO)
     // Name the source and the way out, so that a broadcast leaves by the
     // chosen interface whatever the routing table prefers.
     alignas(cmsghdr) unsigned char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
@@ -251,7 +246,6 @@ long send_datagram(UdpSocket* socket, const void* data, std::size_t length, cons
         info.ipi_spec_dst = socket->local;
         std::memcpy(CMSG_DATA(header), &info, sizeof info);
     }
-#endif
     ssize_t sent;
     do {
         sent = sendmsg(socket->fd, &message, dont_route ? MSG_DONTROUTE : 0);
@@ -265,16 +259,16 @@ bool resolve_host_addresses(Ipv4Address* addresses, int capacity, int* count) {
     name[sizeof name - 1] = '\0';  // a cut name need not end in a NUL
     *count = 0;
     if (name[0] == '\0') return false;
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_DGRAM;
-    addrinfo* results = nullptr;
-    if (getaddrinfo(name, nullptr, &hints, &results) != 0) return false;
-    for (const addrinfo* entry = results; entry != nullptr && *count < capacity; entry = entry->ai_next) {
-        const sockaddr_in* ipv4 = ipv4_of(entry->ai_addr);
-        if (ipv4 != nullptr) addresses[(*count)++] = from_in_addr(ipv4->sin_addr);
+    // gethostbyname keeps the order of the hosts file or the name server;
+    // getaddrinfo would re-sort it by RFC 6724 and put a link-local address
+    // first. The tool has one thread, so its static result is safe here.
+    const hostent* host = gethostbyname(name);
+    if (host == nullptr || host->h_addrtype != AF_INET || host->h_length != 4) return false;
+    for (char** entry = host->h_addr_list; *entry != nullptr && *count < capacity; ++entry) {
+        in_addr address{};
+        std::memcpy(&address.s_addr, *entry, 4);
+        addresses[(*count)++] = from_in_addr(address);
     }
-    freeaddrinfo(results);
     return *count > 0;
 }
 

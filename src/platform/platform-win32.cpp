@@ -75,14 +75,12 @@ int clamp_length(std::size_t length) {
 // loopback and tunnels. So the slot is worked out here from the address and
 // mask, which is how Windows forms an interface's broadcast address.
 void normalise_broadcast(INTERFACE_INFO& record) {
-    const u_long flags = record.iiFlags;
-    const bool has_own_broadcast =
-        (flags & IFF_BROADCAST) != 0 && (flags & (IFF_LOOPBACK | IFF_POINTTOPOINT)) == 0;
-    const u_long address = record.iiAddress.AddressIn.sin_addr.s_addr;
-    const u_long mask = record.iiNetmask.AddressIn.sin_addr.s_addr;
+    const Ipv4Address address = from_in_addr(record.iiAddress.AddressIn.sin_addr);
+    const Ipv4Address mask = from_in_addr(record.iiNetmask.AddressIn.sin_addr);
+    const Ipv4Address slot = broadcast_slot_address(record.iiFlags, address, mask, nullptr);
     sockaddr_in& broadcast = record.iiBroadcastAddress.AddressIn;
     broadcast.sin_family = AF_INET;
-    broadcast.sin_addr.s_addr = has_own_broadcast ? ((address & mask) | ~mask) : INADDR_BROADCAST;
+    std::memcpy(&broadcast.sin_addr, slot.octets, 4);
 }
 
 // Windows refuses to bind an address that no interface of the host holds

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 namespace platform {
 
@@ -48,6 +49,25 @@ constexpr std::uint32_t INTERFACE_BROADCAST = 0x2;
 constexpr std::uint32_t INTERFACE_LOOPBACK = 0x4;
 constexpr std::uint32_t INTERFACE_POINT_TO_POINT = 0x8;
 constexpr std::uint32_t INTERFACE_MULTICAST = 0x10;
+
+// What a record's broadcast slot holds, the same on every platform. An
+// interface that broadcasts (neither loopback nor point-to-point) shows its
+// directed broadcast address: the system's, or the address with every host
+// bit set where the system has none or gives the interface's own address
+// there (as glibc does for an address added without a broadcast address).
+// Any other interface shows 255.255.255.255.
+inline Ipv4Address broadcast_slot_address(std::uint32_t flags, const Ipv4Address& address,
+                                          const Ipv4Address& netmask, const Ipv4Address* system_broadcast) {
+    Ipv4Address slot{{255, 255, 255, 255}};
+    const bool broadcasts =
+        (flags & INTERFACE_BROADCAST) != 0 && (flags & (INTERFACE_LOOPBACK | INTERFACE_POINT_TO_POINT)) == 0;
+    if (!broadcasts) return slot;
+    const bool system_has_one =
+        system_broadcast != nullptr && std::memcmp(system_broadcast->octets, address.octets, 4) != 0;
+    if (system_has_one) return *system_broadcast;
+    for (int i = 0; i < 4; ++i) slot.octets[i] = static_cast<std::uint8_t>(address.octets[i] | ~netmask.octets[i]);
+    return slot;
+}
 
 enum class ReceiveStatus {
     datagram,     // a whole datagram is in the buffer

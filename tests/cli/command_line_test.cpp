@@ -205,9 +205,16 @@ const ParseCase parse_cases[] = {
     {"firewall_without_remote", {"-f"}, ParseOutcome::usage_error, F_LINE, RecordBytes(), with_firewall(DEFAULTS)},
     {"firewall_remote_not_converted", {"-f", "-r", "10.0.0"}, ParseOutcome::usage_error, F_LINE, RecordBytes(),
      with_firewall(DEFAULTS)},
-    {"firewall_remote_out_of_range", {"-f", "-r", "256.0.0.1"}, ParseOutcome::usage_error,
-     "fatal: the '-r' argument '256.0.0.1' has a number outside 0 to 255.\n" + F_LINE, RecordBytes(),
+    // Four numbers out of range are a given -r: one line, the one that says what is wrong.
+    {"firewall_remote_out_of_range", {"-f", "-r", "300.0.0.5"}, ParseOutcome::usage_error,
+     "fatal: the '-r' argument '300.0.0.5' has a number outside 0 to 255.\n", RecordBytes(),
      with_firewall(DEFAULTS)},
+    {"firewall_remote_out_of_range_before", {"-r", "256.0.0.1", "-f"}, ParseOutcome::usage_error,
+     "fatal: the '-r' argument '256.0.0.1' has a number outside 0 to 255.\n", RecordBytes(),
+     with_firewall(DEFAULTS)},
+    {"firewall_remote_not_converted_after_out_of_range", {"-f", "-r", "300.0.0.5", "-r", "10.0.0"},
+     ParseOutcome::usage_error, "fatal: the '-r' argument '300.0.0.5' has a number outside 0 to 255.\n",
+     RecordBytes(), with_firewall(DEFAULTS)},
 
     // -i: four plain decimal numbers naming a host.
     {"ip_number_over_255", {"-i", "999.1.1.1"}, ParseOutcome::usage_error, refused("-i", "999.1.1.1", OUT_OF_RANGE),

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,12 +20,12 @@ using test_support::RecordBytes;
 
 std::string shown(std::string_view text) {
     std::vector<char> out(escaped_capacity(text.size()));
-    const std::size_t length = escape_control_bytes(text.data(), text.size(), out.data(), out.size());
+    const std::size_t length = escape_received_text(text.data(), text.size(), out.data(), out.size());
     EXPECT_EQ(length, std::string(out.data()).size()) << "the room given is always enough";
     return out.data();
 }
 
-TEST(ReceivedText, ControlBytesAreShownAsUpperCaseHexEscapes) {
+TEST(ReceivedText, OnlyPrintableAsciiStandsAsItIs) {
     struct Case {
         std::string_view received;
         std::string_view printed;
@@ -33,17 +34,21 @@ TEST(ReceivedText, ControlBytesAreShownAsUpperCaseHexEscapes) {
         {"514555555", "514555555"},
         {"", ""},
         {"SN-7 rev.B/2 (hall 3)", "SN-7 rev.B/2 (hall 3)"},
-        {"\x1B[2J\x1B[H", "\\x1B[2J\\x1B[H"},                        // clear the screen, cursor home
-        {"\x1B]0;pwned\x07", "\\x1B]0;pwned\\x07"},                    // retitle the window
-        {"ok\r\x1B[1Aevil\n", "ok\\x0D\\x1B[1Aevil\\x0A"},            // overwrite an earlier line
+        {"\x1B[2J\x1B[H", "\\x1B[2J\\x1B[H"},                     // clear the screen, cursor home
+        {"\x1B]0;pwned\x07", "\\x1B]0;pwned\\x07"},               // retitle the window
+        {"ok\r\x1B[1Aevil\n", "ok\\x0D\\x1B[1Aevil\\x0A"},        // overwrite an earlier line
         {"\t\b\v\f", "\\x09\\x08\\x0B\\x0C"},
         {"\x00"sv, "\\x00"},
         {"\x01\x1F", "\\x01\\x1F"},
-        {" ~", " ~"},                                                  // the printable ends
+        {" ~", " ~"},                                             // the printable ends
         {"\x7F", "\\x7F"},
-        {"\x80\x9B\xFF", "\x80\x9B\xFF"},                              // high bytes pass unchanged
-        {"Gr\xC3\xB6\xC3\x9F" "e", "Gr\xC3\xB6\xC3\x9F" "e"},          // UTF-8
-        {"a\\x1Bb", "a\\x1Bb"},                                        // a backslash is printable
+        {"\x9B" "2J\x80\x9F", "\\x9B2J\\x80\\x9F"},               // raw C1 controls, CSI first
+        {"\xC2\x9B" "2J", "\\xC2\\x9B2J"},                        // CSI encoded in UTF-8
+        {"\xA0\xFF", "\\xA0\\xFF"},
+        {"Gr\xC3\xB6\xC3\x9F" "e", "Gr\\xC3\\xB6\\xC3\\x9F" "e"},  // UTF-8 letters too
+        {"A\x1BZ", "A\\x1BZ"},                                    // a real ESC ...
+        {"A\\x1BZ", "A\\\\x1BZ"},                                 // ... and the text typed
+        {"\\", "\\\\"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::PrintToString(std::string(c.received)));
@@ -51,17 +56,19 @@ TEST(ReceivedText, ControlBytesAreShownAsUpperCaseHexEscapes) {
     }
 }
 
-TEST(ReceivedText, NoControlByteSurvivesAndNoOtherByteChanges) {
+TEST(ReceivedText, EveryByteIsItselfADoubledBackslashOrAnEscape) {
     for (int value = 0; value < 256; ++value) {
         SCOPED_TRACE(value);
         const char byte = static_cast<char>(value);
         const std::string printed = shown(std::string_view(&byte, 1));
-        const bool control = value < 0x20 || value == 0x7F;
-        if (control) {
-            ASSERT_EQ(printed.size(), 4u);
-            for (const char c : printed) EXPECT_FALSE(static_cast<unsigned char>(c) < 0x20 || c == 0x7F);
-        } else {
+        char escape[5];
+        std::snprintf(escape, sizeof escape, "\\x%02X", value);
+        if (value == '\\') {
+            EXPECT_EQ(printed, "\\\\");
+        } else if (value >= 0x20 && value <= 0x7E) {
             EXPECT_EQ(printed, std::string(1, byte));
+        } else {
+            EXPECT_EQ(printed, escape);
         }
     }
 }
@@ -81,16 +88,19 @@ TEST(ReceivedText, ShortRoomCutsBetweenWholeCharacters) {
         {"\x1B", 4, "", 4},
         {"ab\x1B", 6, "ab", 6},
         {"ab\x1B" "c", 6, "ab", 7},  // nothing after an escape that did not fit
+        {"\\", 3, "\\\\", 2},
+        {"a\\", 3, "a", 3},
+        {"a\\b", 3, "a", 4},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::PrintToString(std::string(c.received)) + " in " + std::to_string(c.capacity));
         std::vector<char> out(c.capacity + 1, '#');
-        EXPECT_EQ(escape_control_bytes(c.received.data(), c.received.size(), out.data(), c.capacity), c.whole_length);
+        EXPECT_EQ(escape_received_text(c.received.data(), c.received.size(), out.data(), c.capacity), c.whole_length);
         EXPECT_EQ(std::string(out.data()), c.written);
         EXPECT_EQ(out[c.capacity], '#') << "wrote past the room given";
     }
     char untouched = '#';
-    EXPECT_EQ(escape_control_bytes("\x1B", 1, &untouched, 0), 4u);
+    EXPECT_EQ(escape_received_text("\x1B", 1, &untouched, 0), 4u);
     EXPECT_EQ(untouched, '#');
 }
 
@@ -120,7 +130,7 @@ TEST(ReceivedTextInRun, AnnouncementsShowTheEscapesAndTheToolsOwnTextsStayAsType
         {"serial run on into the time stamp",
          RecordBytes().magic().put(13, run_on_serial).put(41, std::string(63, 'Z')).fake_clock_stamp(), {},
          "Serial Number '" + run_on_serial + std::string(63, 'Z') +
-             "\xE1\\x07\\x0C' is broadcasting.\n"},
+             "\\xE1\\x07\\x0C' is broadcasting.\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -36,6 +36,7 @@ The expectations that differ under Wine are named below (WINE, the error
 numbers) and in the test modules.
 """
 import atexit
+import ipaddress
 import json
 import os
 import queue
@@ -584,18 +585,25 @@ class Netns:
 
     def interface_report(self):
         """What `vormcfg -v` must list for this namespace, worked out from
-        iproute2's view of it: every IPv4 address in the kernel's order, with
-        255.255.255.255 in the broadcast slot of an interface that has none."""
+        iproute2's view of it: every IPv4 address in the kernel's order.  The
+        broadcast slot of an interface that broadcasts (neither loopback nor
+        point-to-point) holds its broadcast address or, for an address added
+        without one, the address with all host bits set; any other interface
+        shows 255.255.255.255."""
         report = ""
         for link in json.loads(self.ip("-j", "-4", "addr", "show").stdout):
             flags = link.get("flags", [])
+            broadcasts = "BROADCAST" in flags and not {"LOOPBACK", "POINTOPOINT"} & set(flags)
             for addr in link.get("addr_info", []):
-                prefix = addr["prefixlen"]
-                mask = ".".join(str((((0xFFFFFFFF << (32 - prefix)) & 0xFFFFFFFF) >> s) & 0xFF)
-                                for s in (24, 16, 8, 0))
-                bcast = addr.get("broadcast") if "BROADCAST" in flags else None
+                network = ipaddress.IPv4Network("%s/%d" % (addr["local"], addr["prefixlen"]),
+                                                strict=False)
+                bcast = LIMITED_BCAST
+                if broadcasts:
+                    bcast = addr.get("broadcast", addr["local"])
+                    if bcast == addr["local"]:
+                        bcast = str(network.broadcast_address)
                 report += "  IP: %16s SubnetMask: %s  Bcast Addr: %s\n  " % (
-                    addr["local"], mask, bcast or LIMITED_BCAST)
+                    addr["local"], network.netmask, bcast)
                 report += "".join(text for flag, text in _REPORT_FLAGS if flag in flags) + "\n\n"
         return report
 

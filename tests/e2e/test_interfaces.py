@@ -10,8 +10,9 @@ netlab.require_lab()
 
 HEADING = "Scanning Local Network Interfaces . . .\n\n"
 
-# lo, the veth to the plant, a broadcast-capable interface that is down and
-# a point-to-point tunnel, as the workstation below is built.
+# lo, the veth to the plant, a broadcast-capable interface that is down, one
+# whose address was added without a broadcast address and a point-to-point
+# tunnel, as the workstation below is built.
 EXPECTED_REPORT = (
     "  IP:        127.0.0.1 SubnetMask: 255.0.0.0  Bcast Addr: 255.255.255.255\n"
     "  Interface up (loopback)\n\n"
@@ -19,6 +20,8 @@ EXPECTED_REPORT = (
     "  Interface up, broadcasts are supported, multicasts are supported\n\n"
     "  IP:         10.6.0.1 SubnetMask: 255.255.255.0  Bcast Addr: 10.6.0.255\n"
     "  , broadcasts are supported\n\n"
+    "  IP:         10.5.0.1 SubnetMask: 255.255.252.0  Bcast Addr: 10.5.3.255\n"
+    "  Interface up, broadcasts are supported, multicasts are supported\n\n"
     "  IP:         10.7.0.1 SubnetMask: 255.255.255.255  Bcast Addr: 255.255.255.255\n"
     "  Interface up, multicasts are supported (point-to-point)\n\n"
 )
@@ -33,11 +36,17 @@ TOOL_REPORT = (EXPECTED_REPORT.replace(" (point-to-point)", "") if netlab.WINE
 class InterfaceReportTest(LabTestCase):
     def workstation(self):
         """ws with lo, a veth to plantA, an interface that is down (ifb: broadcast
-        but no multicast) and a tun device with a peer address."""
+        but no multicast), a veth whose address has no broadcast address (as
+        `ip addr add` leaves it without `brd`) and a tun device with a peer
+        address."""
         ws, plant = self.lab.plant_a()
         if ws.ip("link", "add", "quiet0", "type", "ifb", check=False).returncode != 0:
             self.skipTest("this kernel has no ifb devices to stand for an interface that is down")
         ws.add_addr("quiet0", "10.6.0.1/24")
+        ws.ip("link", "add", "bare0", "type", "veth", "peer", "name", "bare1")
+        ws.ip("addr", "add", "10.5.0.1/22", "dev", "bare0")
+        for dev in ("bare0", "bare1"):
+            ws.ip("link", "set", dev, "up")
         if ws.ip("tuntap", "add", "mode", "tun", "name", "tun0", check=False).returncode != 0:
             self.skipTest("this kernel has no tun devices for a point-to-point interface")
         ws.ip("addr", "add", "10.7.0.1", "peer", "10.7.0.2", "dev", "tun0")

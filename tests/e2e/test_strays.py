@@ -40,10 +40,13 @@ def strays(good):
 
 def run_on_serial(record):
     """A serial with no NUL is read on to the last byte of the record, and is
-    printed with each control byte as \\xNN (the time stamp holds several)."""
-    shown = b"".join(b"\\x%02X" % c if c < 0x20 or c == 0x7F else bytes([c])
-                     for c in record[cfgrecord.OFF_SERIAL:])
-    return shown.decode(errors="replace")
+    printed as printable ASCII, a backslash as \\\\ and every other byte as
+    \\xNN (the time stamp holds several)."""
+    def shown(c):
+        if c == ord("\\"):
+            return "\\\\"
+        return chr(c) if 0x20 <= c <= 0x7E else "\\x%02X" % c
+    return "".join(shown(c) for c in record[cfgrecord.OFF_SERIAL:])
 
 
 class StrayDatagramTest(LabTestCase):
@@ -92,7 +95,7 @@ class StrayDatagramTest(LabTestCase):
                     if name == "unterminated serial":
                         # It is a record whose serial runs on to the record's
                         # last byte: announced once, under all of that text,
-                        # its control bytes escaped.
+                        # every byte but printable ASCII escaped.
                         self.assertEqual(tool.stdout[len(start):],
                                          self.announcement(run_on_serial(payload)))
                     else:

@@ -1,6 +1,8 @@
-"""The Debian package: what it holds, that it installs, and that the program
-runs from it. Also the man pages (lint-clean) and the bash completion. None
-of this sends a datagram: the installed program only prints its usage."""
+"""The Debian package: what it holds, that it installs, that the program
+runs from it and that lintian finds no error in it. Also the man pages
+(lint-clean) and the bash completion. None of this sends a datagram: the
+installed program only prints its usage."""
+import gzip
 import os
 import shutil
 import subprocess
@@ -14,12 +16,19 @@ SOURCE_DIR = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."
 EXPECTED_FILES = [
     "usr/bin/vormcfg",
     "usr/bin/sorter-sim",
-    "usr/share/man/man1/vormcfg.1",
-    "usr/share/man/man1/sorter-sim.1",
+    "usr/share/man/man1/vormcfg.1.gz",
+    "usr/share/man/man1/sorter-sim.1.gz",
     "usr/share/bash-completion/completions/vormcfg",
     "usr/share/doc/vormcfg/README.md",
-    "usr/share/doc/vormcfg/LICENSE",
+    "usr/share/doc/vormcfg/copyright",
+    "usr/share/doc/vormcfg/changelog.gz",
 ]
+# Each compressed file of the package and the source it is made from.
+GZIPPED = {
+    "usr/share/man/man1/vormcfg.1.gz": "man/vormcfg.1",
+    "usr/share/man/man1/sorter-sim.1.gz": "man/sorter-sim.1",
+    "usr/share/doc/vormcfg/changelog.gz": "contrib/debian/changelog",
+}
 
 
 def run(argv, **kw):
@@ -66,6 +75,48 @@ class DebianPackageTest(unittest.TestCase):
                    if f == "vormcfg.lua"]
         self.assertEqual(len(plugins), 1, plugins)
         self.assertTrue(plugins[0].endswith("/wireshark/plugins/vormcfg.lua"), plugins)
+
+    def test_compressed_as_gzip_9n(self):
+        for path, source in GZIPPED.items():
+            with self.subTest(path):
+                with open(os.path.join(self.root, path), "rb") as f:
+                    data = f.read()
+                flags, mtime, extra_flags = data[3], int.from_bytes(data[4:8], "little"), data[8]
+                self.assertEqual(data[:3], b"\x1f\x8b\x08", "not gzip's deflate")
+                self.assertEqual((flags & 0x08, mtime), (0, 0), "name or time stamp in the header")
+                self.assertEqual(extra_flags, 2, "not compressed with -9")
+                with open(os.path.join(SOURCE_DIR, source), "rb") as f:
+                    self.assertEqual(gzip.decompress(data), f.read())
+
+    def test_copyright_file_carries_the_licence(self):
+        with open(os.path.join(self.root, "usr/share/doc/vormcfg/copyright")) as f:
+            copyright_file = f.read()
+        with open(os.path.join(SOURCE_DIR, "LICENSE")) as f:
+            licence = f.read()
+        self.assertTrue(copyright_file.startswith(
+            "Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/\n"))
+        holder = licence.split("\n")[2].replace("Copyright (c) ", "")
+        self.assertIn("\nCopyright: %s\nLicense: Expat\n" % holder, copyright_file)
+        # The stand-alone licence paragraph, continuation lines unfolded.
+        text = copyright_file.split("\n\nLicense: Expat\n", 1)[1]
+        unfolded = "\n".join("" if line == " ." else line[1:] for line in text.rstrip("\n").split("\n"))
+        self.assertEqual(unfolded, licence.split("\n", 4)[4].rstrip("\n"))
+
+    def test_changelog_names_the_package_version(self):
+        with gzip.open(os.path.join(self.root, "usr/share/doc/vormcfg/changelog.gz"), "rt") as f:
+            first = f.readline()
+        self.assertTrue(first.startswith("vormcfg (%s) " % self.field("Version")), first)
+
+    def test_lintian_finds_no_error(self):
+        if shutil.which("lintian") is None:
+            self.skipTest("lintian is not installed (Debian package lintian)")
+        # CI builds and tests as root, which lintian would otherwise refuse.
+        res = run(["lintian", "--allow-root", "--fail-on", "none", self.deb])
+        self.assertEqual(res.returncode, 0, "lintian did not run: %s" % res.stderr)
+        tags = [line for line in res.stdout.splitlines() if line[:3] in ("E: ", "W: ")]
+        for line in tags:
+            sys.stderr.write("lintian: %s\n" % line)
+        self.assertEqual([line for line in tags if line.startswith("E: ")], [])
 
     def test_installed_program_runs(self):
         res = run([os.path.join(self.root, "usr/bin/vormcfg"), "-h"])
