@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "platform/platform.h"
+
 enum class DottedQuad {
     valid,
     not_four_numbers,  // anything but four plain decimal numbers and three dots
@@ -39,4 +41,9 @@ inline std::uint32_t network_of(std::uint32_t address, std::uint32_t mask) {
 }
 inline std::uint32_t broadcast_of(std::uint32_t address, std::uint32_t mask) {
     return (address & mask) | ~mask;
+}
+
+inline platform::Ipv4Address address_of(std::uint32_t address) {
+    return platform::Ipv4Address{{static_cast<std::uint8_t>(address >> 24), static_cast<std::uint8_t>(address >> 16),
+                                  static_cast<std::uint8_t>(address >> 8), static_cast<std::uint8_t>(address)}};
 }

@@ -1,6 +1,7 @@
 #include "cli/address_text.h"
 
 #include <cctype>
+#include <cstdio>
 
 namespace {
 
@@ -96,4 +97,11 @@ bool parse_inet_address(const char* text, std::uint8_t address[4]) {
     value |= static_cast<std::uint32_t>(parts[count - 1]);
     for (int i = 0; i < 4; ++i) address[i] = static_cast<std::uint8_t>(value >> (24 - 8 * i));
     return true;
+}
+
+AddressText dotted(const platform::Ipv4Address& address) {
+    AddressText result{};
+    std::snprintf(result.text, sizeof result.text, "%u.%u.%u.%u", address.octets[0], address.octets[1],
+                  address.octets[2], address.octets[3]);
+    return result;
 }

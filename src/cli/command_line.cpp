@@ -68,17 +68,6 @@ bool check_mask_text(const char* text, std::FILE* err) {
     return false;
 }
 
-struct DottedText {
-    char text[16];
-};
-
-DottedText dotted(std::uint32_t address) {
-    DottedText result{};
-    std::snprintf(result.text, sizeof result.text, "%u.%u.%u.%u", address >> 24, address >> 16 & 0xFF,
-                  address >> 8 & 0xFF, address & 0xFF);
-    return result;
-}
-
 std::uint32_t gateway_value(const SndpCfgMsg& msg) {
     return static_cast<std::uint32_t>(msg.gateway[0]) << 24 | static_cast<std::uint32_t>(msg.gateway[1]) << 16 |
            static_cast<std::uint32_t>(msg.gateway[2]) << 8 | msg.gateway[3];
@@ -95,7 +84,7 @@ bool check_subnet(const SndpCfgMsg& msg, const char* gateway_text, std::FILE* er
         return true;
     }
     char subnet[40];
-    std::snprintf(subnet, sizeof subnet, "%s/%d", dotted(network_of(address, mask)).text, prefix_length(mask));
+    std::snprintf(subnet, sizeof subnet, "%s/%d", dotted(address_of(network_of(address, mask))).text, prefix_length(mask));
     char rule[128];
     bool ok = true;
     if (address == network_of(address, mask) || address == broadcast_of(address, mask)) {

@@ -1,19 +1,9 @@
 #include "exchange/interface_report.h"
 
+#include "cli/address_text.h"
 #include "cli/console.h"
 
 namespace {
-
-struct AddressText {
-    char text[16];
-};
-
-AddressText dotted(const platform::Ipv4Address& address) {
-    AddressText result{};
-    std::snprintf(result.text, sizeof result.text, "%u.%u.%u.%u", address.octets[0], address.octets[1],
-                  address.octets[2], address.octets[3]);
-    return result;
-}
 
 // The comma-led texts stand as they are, whatever comes before them.
 void print_flags(std::uint32_t flags, std::FILE* out) {

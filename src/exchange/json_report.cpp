@@ -1,23 +1,11 @@
 // The run's output for scripts: one JSON object per event and line on the
 // output stream. What the text form writes to the error stream for a person
 // (the -t and -w lines, warnings, notes) still goes there.
-#include <cstring>
-
+#include "cli/address_text.h"
 #include "exchange/json_line.h"
 #include "exchange/report.h"
 
 namespace {
-
-struct AddressText {
-    char text[16];
-};
-
-AddressText dotted(const platform::Ipv4Address& address) {
-    AddressText result{};
-    std::snprintf(result.text, sizeof result.text, "%u.%u.%u.%u", address.octets[0], address.octets[1],
-                  address.octets[2], address.octets[3]);
-    return result;
-}
 
 void begin_event(JsonLine& line, const char* event) {
     json_begin(line);

@@ -1,12 +1,10 @@
 // The run's output for a person at a console: the tool's own lines.
+#include "cli/address_text.h"
 #include "cli/console.h"
 #include "exchange/interface_report.h"
 #include "exchange/report.h"
 
 namespace {
-
-#define ADDRESS_FORMAT "%u.%u.%u.%u"
-#define ADDRESS_ARGUMENTS(a) (a).octets[0], (a).octets[1], (a).octets[2], (a).octets[3]
 
 // A received text as it is printed. It is at most the rest of the record,
 // and every byte of it takes at most four characters.
@@ -24,16 +22,6 @@ ShownText shown_serial(const SndpCfgMsg& record) {
     return shown(read_text_field(record, record.serial));
 }
 
-struct AddressText {
-    char text[16];
-};
-
-AddressText dotted(const platform::Ipv4Address& address) {
-    AddressText result{};
-    std::snprintf(result.text, sizeof result.text, ADDRESS_FORMAT, ADDRESS_ARGUMENTS(address));
-    return result;
-}
-
 const char* on_off(std::uint8_t dhcp_enabled) {
     return dhcp_enabled != 0 ? "On" : "Off";
 }
@@ -43,8 +31,7 @@ void interface(const ReportStreams& streams, const InterfaceRecord& record) {
 }
 
 void started(const ReportStreams& streams, const StartedEvent& event) {
-    console_print(streams.out, "vormcfg running on network interface " ADDRESS_FORMAT "\n",
-                  ADDRESS_ARGUMENTS(event.local));
+    console_print(streams.out, "vormcfg running on network interface %s\n", dotted(event.local).text);
     if (!serial_is_empty(*event.msg)) {
         console_print(streams.out, "Waiting for LumatrexExpert serial # %s\n", event.msg->serial);
     } else {

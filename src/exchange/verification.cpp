@@ -20,7 +20,7 @@ bool same_text(const FieldText& heard, const char* sent) {
 bool assigned_address(const SndpCfgMsg& sent, platform::Ipv4Address* address) {
     std::uint32_t value = 0;
     if (sent.dhcp_enabled != 0 || parse_dotted_quad(sent.ip_address, &value) != DottedQuad::valid) return false;
-    for (int i = 0; i < 4; ++i) address->octets[i] = static_cast<std::uint8_t>(value >> (24 - 8 * i));
+    *address = address_of(value);
     return true;
 }
 
