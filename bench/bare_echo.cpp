@@ -23,7 +23,7 @@ int main(int argc, char* argv[]) {
         const ssize_t length = bare::receive(fd, record, &from);
         if (length == static_cast<ssize_t>(bare::RECORD_SIZE) && bare::serial_is(record, serial, serial_length)) break;
     }
-    record[9] = 3;  // a configuration, so that the prober accepts it as the tool's
+    record[peer::TYPE_OFFSET] = peer::TYPE_CONFIGURATION;  // so that the probe takes it for the tool's
     sockaddr_in to{};
     to.sin_family = AF_INET;
     to.sin_port = from.sin_port;

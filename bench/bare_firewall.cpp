@@ -10,6 +10,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "bare_socket.h"
 
@@ -17,7 +18,6 @@ namespace {
 
 constexpr int SENDS = 40;
 constexpr long INTERVAL_NS = 250000000L;
-constexpr unsigned short FIREWALL_PORT = 50004;
 
 timespec after(timespec start, long long ns) {
     const long long total = (long long)start.tv_nsec + ns;
@@ -46,12 +46,14 @@ int main(int argc, char* argv[]) {
     if (bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) bare::die("bind");
     sockaddr_in to{};
     to.sin_family = AF_INET;
-    to.sin_port = htons(FIREWALL_PORT);
+    to.sin_port = htons(peer::FIREWALL_PORT);
     if (inet_pton(AF_INET, argv[3], &to.sin_addr) != 1) {
         std::fprintf(stderr, "bare_firewall: bad address %s\n", argv[3]);
         return 2;
     }
-    unsigned char record[bare::RECORD_SIZE] = {'S', 'N', 'D', 'P', '_', 'C', 'F', 'G', 0, 3};
+    unsigned char record[bare::RECORD_SIZE] = {};
+    std::memcpy(record, peer::MAGIC, sizeof peer::MAGIC);
+    record[peer::TYPE_OFFSET] = peer::TYPE_CONFIGURATION;
     bare::say_ready();
     timespec start{};
     clock_gettime(CLOCK_MONOTONIC, &start);

@@ -14,12 +14,11 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "peer/sndp_peer.h"
+
 namespace bare {
 
-constexpr unsigned short LISTEN_PORT = 50003;
-constexpr std::size_t RECORD_SIZE = 128;
-constexpr std::size_t SERIAL_OFFSET = 13;
-constexpr std::size_t SERIAL_SIZE = 28;
+using peer::RECORD_SIZE;
 constexpr const char READY_LINE[] = "Press CTRL + C to quit\n";
 
 [[noreturn]] inline void die(const char* what) {
@@ -37,7 +36,7 @@ inline int open_bound_socket(const char* device) {
     }
     sockaddr_in wildcard{};
     wildcard.sin_family = AF_INET;
-    wildcard.sin_port = htons(LISTEN_PORT);
+    wildcard.sin_port = htons(peer::TOOL_PORT);
     wildcard.sin_addr.s_addr = htonl(INADDR_ANY);
     if (bind(fd, reinterpret_cast<const sockaddr*>(&wildcard), sizeof wildcard) != 0) die("bind");
     return fd;
@@ -52,8 +51,8 @@ inline void say_ready() {
 // The serial field of a received record, compared with `serial` as the
 // tool compares it (text up to its NUL).
 inline bool serial_is(const unsigned char* record, const char* serial, std::size_t serial_length) {
-    return std::memcmp(record + SERIAL_OFFSET, serial, serial_length) == 0 &&
-           record[SERIAL_OFFSET + serial_length] == 0;
+    return std::memcmp(record + peer::SERIAL_OFFSET, serial, serial_length) == 0 &&
+           record[peer::SERIAL_OFFSET + serial_length] == 0;
 }
 
 // The target serial from `bare_<name> DEVICE SERIAL`; ends the program
@@ -63,7 +62,7 @@ inline const char* target_serial(int argc, char* argv[], const char* name) {
         std::fprintf(stderr, "usage: %s DEVICE SERIAL\n", name);
         std::exit(2);
     }
-    if (std::strlen(argv[2]) >= SERIAL_SIZE) {
+    if (std::strlen(argv[2]) >= peer::SERIAL_SIZE) {
         std::fprintf(stderr, "%s: serial too long\n", name);
         std::exit(2);
     }

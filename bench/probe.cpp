@@ -32,18 +32,18 @@
 #include <string>
 #include <vector>
 
+#include "peer/sndp_peer.h"
+
 namespace {
 
-constexpr std::size_t RECORD_SIZE = 128;
-constexpr unsigned short TOOL_PORT = 50003;
-constexpr unsigned short FIREWALL_PORT = 50004;
-constexpr char MAGIC[9] = {'S', 'N', 'D', 'P', '_', 'C', 'F', 'G', '\0'};
-constexpr std::size_t TYPE_OFFSET = 9;
-constexpr std::size_t SERIAL_OFFSET = 13;
-constexpr std::size_t ADDRESS_OFFSET = 41;
-constexpr std::size_t MASK_OFFSET = 57;
-constexpr unsigned char TYPE_BROADCAST = 1;
-constexpr unsigned char TYPE_CONFIGURATION = 3;
+using peer::FIREWALL_PORT;
+using peer::MAGIC;
+using peer::RECORD_SIZE;
+using peer::SERIAL_OFFSET;
+using peer::TOOL_PORT;
+using peer::TYPE_BROADCAST;
+using peer::TYPE_CONFIGURATION;
+using peer::TYPE_OFFSET;
 
 std::int64_t now_ns() {
     timespec t{};
@@ -183,7 +183,7 @@ void put_text(unsigned char* record, std::size_t offset, const char* text) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
-    if (argc != 4 || std::strlen(argv[3]) == 0 || std::strlen(argv[3]) > 27) {
+    if (argc != 4 || std::strlen(argv[3]) == 0 || std::strlen(argv[3]) >= peer::SERIAL_SIZE) {
         std::fprintf(stderr, "usage: probe DEVICE PORT SERIAL (1 to 27 characters)\n");
         return 2;
     }
@@ -194,8 +194,8 @@ int main(int argc, char* argv[]) {
     std::memcpy(probe.record, MAGIC, sizeof MAGIC);
     probe.record[TYPE_OFFSET] = TYPE_BROADCAST;
     put_text(probe.record, SERIAL_OFFSET, argv[3]);
-    put_text(probe.record, ADDRESS_OFFSET, "10.9.0.11");
-    put_text(probe.record, MASK_OFFSET, "255.255.255.0");
+    put_text(probe.record, peer::IP_OFFSET, "10.9.0.11");
+    put_text(probe.record, peer::MASK_OFFSET, "255.255.255.0");
     answer("ready");
     std::string line;
     while (std::getline(std::cin, line)) {

@@ -21,7 +21,8 @@
 //
 // What the run must do is worked out here independently of the tool, from
 // the script: which serials are announced and in what order, whether the
-// table-full note appears, whether the target is answered, the exit status.
+// table-full note appears, whether the target is answered and at which
+// arrival the run stops reading, the exit status.
 
 #include <cstdint>
 #include <cstdio>
@@ -36,44 +37,21 @@
 #include "fakes/fake_platform.h"
 #include "fuzz_support.h"
 #include "json_check.h"
+#include "peer/expected_text.h"
+#include "peer/sndp_peer.h"
 
 namespace {
 
-constexpr std::size_t RECORD_SIZE = 128;
-constexpr std::size_t SERIAL_OFFSET = 13;
-constexpr std::size_t MASK_OFFSET = 57;
-constexpr std::size_t LARGEST_DATAGRAM = 65507;
+using peer::RECORD_SIZE;
 constexpr std::size_t TABLE_SIZE = 256;
 // Arrivals past this many bytes in all are left out of the script: a few
 // datagrams of the largest size are worth trying, thousands only slow the
 // fuzzer down.
 constexpr std::size_t SCRIPT_BUDGET = 256 * 1024;
-const char MAGIC[9] = {'S', 'N', 'D', 'P', '_', 'C', 'F', 'G', '\0'};
 const char* const TARGETS[] = {"514555555", "SSSSSSSSSSSSSSSSSSSSSSSSSSS", "A", "SN-FUZZ"};
-const char* const TABLE_FULL_NOTE = "Note: 256 sorters are listed; sorters heard from now on are not announced.\n";
-
-// What a received text must look like on the screen, written here apart
-// from the tool's own code.
-std::string on_screen(const std::string& text) {
-    std::string shown;
-    for (unsigned char c : text) {
-        if (c == '\\') {
-            shown += "\\\\";
-        } else if (c < 0x20 || c > 0x7E) {
-            char escape[5];
-            std::snprintf(escape, sizeof escape, "\\x%02X", c);
-            shown += escape;
-        } else {
-            shown += static_cast<char>(c);
-        }
-    }
-    return shown;
-}
 
 std::string text_at(const std::vector<std::uint8_t>& record, std::size_t offset) {
-    std::string text;
-    for (std::size_t i = offset; i < RECORD_SIZE && record[i] != 0; ++i) text += static_cast<char>(record[i]);
-    return text;
+    return peer::field_text(record.data(), offset);
 }
 
 struct Expected {
@@ -82,6 +60,7 @@ struct Expected {
     bool table_full_note = false;
     bool target_answered = false;
     std::uint16_t target_port = 0;
+    std::size_t unread = 0;  // arrivals after the end of the run: the target or a failure
 };
 
 // Queues the script on the fake and works out what the run must print.
@@ -97,13 +76,17 @@ Expected queue_script(const std::uint8_t* data, std::size_t size, bool listening
         queued += bytes.size() + 1;
         if (queued > SCRIPT_BUDGET) return;
         fake::arrive(bytes, platform::Ipv4Address{{10, 0, 0, host}});
-        if (ended || bytes.size() != RECORD_SIZE || std::memcmp(bytes.data(), MAGIC, sizeof MAGIC) != 0) return;
-        const std::string serial = text_at(bytes, SERIAL_OFFSET);
+        if (ended) ++expected.unread;
+        if (ended || bytes.size() != RECORD_SIZE ||
+            std::memcmp(bytes.data(), peer::MAGIC, sizeof peer::MAGIC) != 0) {
+            return;
+        }
+        const std::string serial = text_at(bytes, peer::SERIAL_OFFSET);
         if (known.count(serial) == 0) {
             if (known.size() < TABLE_SIZE) {
                 known.insert(serial);
                 expected.announced.push_back(serial);
-                expected.masks.push_back(text_at(bytes, MASK_OFFSET));
+                expected.masks.push_back(text_at(bytes, peer::MASK_OFFSET));
             } else {
                 expected.table_full_note = true;
             }
@@ -121,9 +104,11 @@ Expected queue_script(const std::uint8_t* data, std::size_t size, bool listening
         const std::uint8_t tag = data[at++];
         if (tag == 0xFF) {
             fake::arrive_status(platform::ReceiveStatus::interrupted);
+            if (ended) ++expected.unread;
         } else if (tag == 0xFE) {
             const int error = at < size ? data[at++] : 0;
             fake::arrive_status(platform::ReceiveStatus::failed, error);
+            if (ended) ++expected.unread;
             ended = true;
         } else if (tag == 0xFD) {
             const int copies = (at < size ? data[at++] : 0) + 1;
@@ -131,8 +116,8 @@ Expected queue_script(const std::uint8_t* data, std::size_t size, bool listening
                 std::vector<std::uint8_t> copy = last;
                 char number[8];
                 std::snprintf(number, sizeof number, "%04u", counter++ % 10000);
-                for (std::size_t k = 0; k < 4 && SERIAL_OFFSET + k < copy.size(); ++k) {
-                    copy[SERIAL_OFFSET + k] = static_cast<std::uint8_t>(number[k]);
+                for (std::size_t k = 0; k < 4 && peer::SERIAL_OFFSET + k < copy.size(); ++k) {
+                    copy[peer::SERIAL_OFFSET + k] = static_cast<std::uint8_t>(number[k]);
                 }
                 arrive(copy, host);
             }
@@ -140,7 +125,7 @@ Expected queue_script(const std::uint8_t* data, std::size_t size, bool listening
             std::size_t length = 0;
             if (at < size) length = data[at++];
             if (at < size) length |= static_cast<std::size_t>(data[at++]) << 8;
-            if (length > LARGEST_DATAGRAM) length = LARGEST_DATAGRAM;
+            if (length > peer::LARGEST_DATAGRAM) length = peer::LARGEST_DATAGRAM;
             const std::size_t present = size - at < length ? size - at : length;
             last.assign(data + at, data + at + present);
             at += present;
@@ -173,17 +158,17 @@ std::vector<std::string> lines_starting(const std::string& out, const std::strin
 }
 
 void check_text_output(const std::string& out_text, const Expected& expected, bool verbose) {
-    const std::vector<std::string> lines = lines_starting(out_text, "Serial Number '");
+    const std::vector<std::string> lines = lines_starting(out_text, peer::ANNOUNCEMENT_HEAD);
     CHECK(lines.size() == expected.announced.size(), "%zu announced, %zu expected", lines.size(),
           expected.announced.size());
     for (std::size_t i = 0; i < lines.size(); ++i) {
-        CHECK(lines[i] == "Serial Number '" + on_screen(expected.announced[i]) + "' is broadcasting.",
-              "announcement %zu: %s", i, lines[i].c_str());
+        CHECK(lines[i] + "\n" == peer::announcement(peer::shown(expected.announced[i])), "announcement %zu: %s", i,
+              lines[i].c_str());
     }
     const std::vector<std::string> masks = lines_starting(out_text, "    Subnet mask ..... ");
     CHECK(masks.size() == (verbose ? expected.masks.size() : 0u), "%zu mask lines", masks.size());
     for (std::size_t i = 0; i < masks.size(); ++i) {
-        CHECK(masks[i] == "    Subnet mask ..... " + on_screen(expected.masks[i]), "mask line %zu: %s", i,
+        CHECK(masks[i] == "    Subnet mask ..... " + peer::shown(expected.masks[i]), "mask line %zu: %s", i,
               masks[i].c_str());
     }
 }
@@ -284,11 +269,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     CHECK(status == (expected.target_answered ? EXIT_STATUS_SUCCESS : EXIT_STATUS_NETWORK_FAILURE), "status %d",
           status);
     CHECK(p.sent.size() == (expected.target_answered ? 1u : 0u), "%zu sent", p.sent.size());
+    // The run ends at the target's own record, not at one that only looks like it.
+    CHECK(p.arrivals.size() == expected.unread, "%zu arrivals left unread, %zu expected", p.arrivals.size(),
+          expected.unread);
     if (expected.target_answered) {
         const fake::Sent& sent = p.sent[0];
-        CHECK(sent.bytes.size() == RECORD_SIZE && std::memcmp(sent.bytes.data(), MAGIC, sizeof MAGIC) == 0,
+        CHECK(sent.bytes.size() == RECORD_SIZE &&
+                  std::memcmp(sent.bytes.data(), peer::MAGIC, sizeof peer::MAGIC) == 0,
               "reply is no record");
-        CHECK(text_at(sent.bytes, SERIAL_OFFSET) == target, "reply to another serial");
+        CHECK(text_at(sent.bytes, peer::SERIAL_OFFSET) == target, "reply to another serial");
         CHECK(sent.destination.port == expected.target_port, "reply to port %u", sent.destination.port);
         const std::uint8_t first = unicast ? 10 : 255;
         CHECK(sent.destination.address.octets[0] == first && sent.dont_route == !unicast, "reply destination");
@@ -302,11 +291,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } else {
         check_text_output(out_text, expected, verbose);
     }
-    const std::size_t note = err_text.find(TABLE_FULL_NOTE);
+    const std::size_t note = err_text.find(peer::TABLE_FULL_NOTE);
     CHECK((note != std::string::npos) == expected.table_full_note, "table-full note %s",
           note != std::string::npos ? "printed" : "missing");
     if (note != std::string::npos) {
-        CHECK(err_text.find(TABLE_FULL_NOTE, note + 1) == std::string::npos, "table-full note twice");
+        CHECK(err_text.find(peer::TABLE_FULL_NOTE, note + 1) == std::string::npos, "table-full note twice");
     }
     return 0;
 }

@@ -52,6 +52,8 @@ import threading
 import time
 import unittest
 
+# The record layout and the other peers the tests share with the bench and the soak.
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, "peer"))
 import cfgrecord
 
 HERE = os.path.dirname(os.path.abspath(__file__))

@@ -1,52 +1,32 @@
 """Datagrams on the tool's port that are not a 128-byte record with the magic are
 ignored and the run goes on: the target is still answered afterwards."""
-import random
-import re
 import time
 import unittest
 
 import cfgrecord
+import expected_text
 import netlab
+from expected_text import announcement
 from netlab import LabTestCase, WS_A, PLANT_A, PLANT_A2, BCAST_A, LIMITED_BCAST, SIM_PORT, TOOL_PORT
+from strays import strays_of
 
 netlab.require_lab()
 
 TARGET = "SN-S"
 SIM = ("--interval", 100, "--duration", 15, "--log-received")
+PACKET_OUTGOING = 4  # a packet's type as the sniffer sees it leave
 
 
-def strays(good):
-    """Stray datagrams made from the target's own broadcast, so that a tool which
-    looked only at the first 128 bytes, or not at the magic, would answer."""
-    rnd = random.Random(20240611)
-    noise = bytes(rnd.randrange(256) for _ in range(cfgrecord.SIZE))
-    unterminated = bytearray(good)
-    unterminated[cfgrecord.OFF_SERIAL:] = bytes(
-        c if c else ord("Z") for c in unterminated[cfgrecord.OFF_SERIAL:])
-    return [
-        ("100 bytes", good[:100]),
-        ("127 bytes", good[:127]),
-        ("129 bytes", good + b"\0"),
-        ("200 bytes", good + bytes(72)),
-        ("empty", b""),
-        ("huge", good + bytes(65507 - len(good))),
-        ("no magic", b"XXXX_CFG\0" + good[9:]),
-        ("magic without its NUL", good[:8] + b"X" + good[9:]),
-        ("magic one letter off", b"SNDP_CFH\0" + good[9:]),
-        ("unterminated serial", bytes(unterminated)),
-        ("random", b"\xa5" + noise[1:]),
-    ]
-
-
-def run_on_serial(record):
-    """A serial with no NUL is read on to the last byte of the record, and is
-    printed as printable ASCII, a backslash as \\\\ and every other byte as
-    \\xNN (the time stamp holds several)."""
-    def shown(c):
-        if c == ord("\\"):
-            return "\\\\"
-        return chr(c) if 0x20 <= c <= 0x7E else "\\x%02X" % c
-    return "".join(shown(c) for c in record[cfgrecord.OFF_SERIAL:])
+def run_on_serials_sent(sniffer, source):
+    """The serials, as shown, of the records with a run-on serial that left
+    `source`, in the order they left (each once: not its looped-back copy)."""
+    serials = []
+    for packet in sniffer.packets(src=source, pkttype=PACKET_OUTGOING):
+        record = bytes.fromhex(packet["hex"])
+        if (len(record) == cfgrecord.SIZE and record.startswith(cfgrecord.MAGIC)
+                and b"\0" not in record[cfgrecord.OFF_SERIAL:]):
+            serials.append(expected_text.serial_shown(record))
+    return serials
 
 
 class StrayDatagramTest(LabTestCase):
@@ -65,7 +45,7 @@ class StrayDatagramTest(LabTestCase):
     def answer_after(self, plant, sniffer, tool, before):
         sim = plant.sim("--sorter", "%s,%s" % (TARGET, PLANT_A), *SIM)
         self.assertEqual(tool.finish(timeout=5), 0, tool.stderr)
-        self.assertTrue(tool.stdout.endswith(self.announcement(TARGET)
+        self.assertTrue(tool.stdout.endswith(announcement(TARGET)
                                              + self.summary(TARGET, ip="10.9.0.95")),
                         tool.stdout)
         applied = sim.wait_event("applied")
@@ -76,7 +56,7 @@ class StrayDatagramTest(LabTestCase):
 
     def test_each_kind_of_stray_is_ignored(self):
         good = self.target_broadcast()
-        for name, payload in strays(good):
+        for name, payload, announced_as in strays_of(good):
             with self.subTest(name, size=len(payload)):
                 with netlab.Lab() as lab:
                     ws, plant = lab.plant_a()
@@ -92,14 +72,11 @@ class StrayDatagramTest(LabTestCase):
                     self.assertTrue(tool.running(), "the tool ended: status %r, stderr %r"
                                     % (tool.popen.poll(), tool.stderr))
                     self.assertEqual(sniffer.incoming(src=WS_A), [], "a stray was answered")
-                    if name == "unterminated serial":
-                        # It is a record whose serial runs on to the record's
-                        # last byte: announced once, under all of that text,
-                        # every byte but printable ASCII escaped.
-                        self.assertEqual(tool.stdout[len(start):],
-                                         self.announcement(run_on_serial(payload)))
-                    else:
-                        self.assertEqual(tool.stdout, start, "a stray was announced")
+                    # A serial with no NUL runs on to the record's last byte: that
+                    # record is announced once, under all of that text, every byte
+                    # but printable ASCII escaped (the time stamp holds several).
+                    announced = announcement(announced_as) if announced_as is not None else ""
+                    self.assertEqual(tool.stdout[len(start):], announced, "a stray was announced")
                     self.assertEqual(tool.stderr, "", "a stray was not ignored silently")
                     self.assertNotIn("Serial Number '%s' is broadcasting" % TARGET, tool.stdout)
                     self.answer_after(plant, sniffer, tool, before)
@@ -126,13 +103,18 @@ class StrayDatagramTest(LabTestCase):
         start = self.start_lines(WS_A, TARGET).splitlines(keepends=True)
         self.assertEqual(lines[:len(start)], start)
         middle = lines[len(start):-len(self.summary(TARGET, ip="10.9.0.95").splitlines()) - 1]
-        self.assertEqual(middle.count("Serial Number 'DECOY' is broadcasting.\n"), 1, middle)
+        self.assertEqual(middle.count(announcement("DECOY")), 1, middle)
         # Each round's unterminated record carries a fresh time stamp inside
-        # its run-on serial, so each is a sorter of its own, announced once.
-        others = "".join(l for l in middle if l != "Serial Number 'DECOY' is broadcasting.\n")
-        run_on = re.findall(r"Serial Number '(DECOYZ.*?)' is broadcasting\.\n", others, re.S)
-        self.assertGreaterEqual(len(run_on), 1, others)
-        self.assertEqual(others, "".join(self.announcement(text) for text in run_on))
+        # its run-on serial, so each is a sorter of its own, announced once:
+        # those the tool heard, a run of what the simulator sent, in order.
+        others = "".join(l for l in middle if l != announcement("DECOY"))
+        sent = run_on_serials_sent(sniffer, PLANT_A2)
+        heard = expected_text.announced(others)
+        self.assertGreaterEqual(len(heard), 1, others)
+        self.assertIn(heard[0], sent, "announced, but never sent")
+        first = sent.index(heard[0])
+        self.assertEqual(others, "".join(announcement(serial)
+                                         for serial in sent[first:first + len(heard)]))
 
 
 if __name__ == "__main__":

@@ -73,6 +73,7 @@ protected:
 
     int run(const std::vector<std::string>& words) {
         Arguments arguments(words);
+        fake::state().watched_output = out_.get();
         return run_exchange(arguments.argc(), arguments.argv(), out_.get(), err_.get());
     }
     std::string out() const { return out_.text(); }
@@ -296,6 +297,24 @@ TEST_F(ExchangeTest, AnswersTheTargetWithTheCompletedRecord) {
                          "    DHCP ............ On\n");
     EXPECT_EQ(err(), "");
     expect_released();
+}
+
+// The sorter waits on the wire for its reply; the console can wait a moment.
+TEST_F(ExchangeTest, AnnouncesTheTargetOnlyOnceItsReplyIsOut) {
+    fake::arrive(broadcast_of(OTHER), SORTER_B);
+    fake::arrive(broadcast_of(TARGET), SORTER_A);
+
+    EXPECT_EQ(run({"-v", "-s", TARGET, "-i", "10.0.0.9"}), EXIT_STATUS_SUCCESS);
+
+    const fake::Platform& p = fake::state();
+    ASSERT_EQ(p.sent.size(), 1u);
+    ASSERT_GE(p.sent[0].output_before, 0);
+    const std::string printed = out();
+    const std::string before_reply = printed.substr(0, static_cast<std::size_t>(p.sent[0].output_before));
+    const std::string after_reply = printed.substr(before_reply.size());
+    EXPECT_EQ(before_reply.find(announced(TARGET)), std::string::npos) << before_reply;
+    EXPECT_NE(before_reply.find(announced(OTHER)), std::string::npos) << before_reply;
+    EXPECT_EQ(after_reply.rfind(announced(TARGET), 0), 0u) << after_reply;
 }
 
 TEST_F(ExchangeTest, SummaryLeavesOutEmptyMaskAndNoGateway) {

@@ -92,6 +92,47 @@ TEST(InterfaceReportList, ReportsNothingForAnEmptyList) {
     EXPECT_EQ(out.text(), "");
 }
 
+// The list as Windows delivers it, laid out here with that layout's own
+// numbers: 76-byte records, a little-endian flag word at 0, address slots at
+// 4, 28 and 52 with the address 4 bytes into each, and the flag bits 0x1 up,
+// 0x2 broadcast, 0x4 loopback, 0x8 point-to-point, 0x10 multicast. The fake
+// and the POSIX layer write their lists with the header's constants, so a
+// constant that drifted from these numbers would show nowhere else on Linux.
+TEST(InterfaceReportList, ReadsTheRecordsOfTheOriginalLayout) {
+    struct Laid {
+        std::uint8_t flag;
+        std::uint8_t host;  // the address is 10.1.0.host, its broadcast 10.1.host.255
+        const char* flags_line;
+    };
+    const Laid laid[] = {
+        {0x01, 1, "  Interface up\n"},
+        {0x02, 2, "  , broadcasts are supported\n"},
+        {0x04, 3, "   (loopback)\n"},
+        {0x08, 4, "   (point-to-point)\n"},
+        {0x10, 5, "  , multicasts are supported\n"},
+    };
+    InterfaceList list{};
+    std::string expected;
+    std::size_t at = 0;
+    for (const Laid& record : laid) {
+        const std::uint8_t address[4] = {10, 1, 0, record.host};
+        const std::uint8_t broadcast[4] = {10, 1, record.host, 255};
+        const std::uint8_t netmask[4] = {255, 255, 240, 0};
+        list.bytes[at + 0] = record.flag;
+        std::memcpy(list.bytes + at + 4 + 4, address, 4);
+        std::memcpy(list.bytes + at + 28 + 4, broadcast, 4);
+        std::memcpy(list.bytes + at + 52 + 4, netmask, 4);
+        at += 76;
+        const std::string host = std::to_string(record.host);
+        expected += "  IP:         10.1.0." + host + " SubnetMask: 255.255.240.0  Bcast Addr: 10.1." + host + ".255\n" +
+                    record.flags_line + "\n";
+    }
+    list.byte_count = at;
+    CapturedStream out;
+    report_interfaces(list, TEXT_REPORT, ReportStreams{out.get(), stderr, true});
+    EXPECT_EQ(out.text(), expected);
+}
+
 TEST(InterfaceReportInRun, FailedQueryEndsTheRunBeforeBinding) {
     fake::reset();
     fake::fail(fake::Operation::query_interfaces, 105);

@@ -1,5 +1,6 @@
 #include "fakes/fake_platform.h"
 
+#include <cstdio>
 #include <cstring>
 
 namespace fake {
@@ -16,6 +17,14 @@ bool failing(Operation operation) {
 
 void write_slot(std::uint8_t* record, int slot, const platform::Ipv4Address& address) {
     std::memcpy(record + slot + platform::INTERFACE_SLOT_ADDRESS_OFFSET, address.octets, 4);
+}
+
+// What has been written to `stream` so far, buffered bytes included.
+long written_to(std::FILE* stream) {
+    if (stream == nullptr) return -1;
+    std::fflush(stream);
+    std::fseek(stream, 0, SEEK_END);
+    return std::ftell(stream);
 }
 
 }  // namespace
@@ -130,7 +139,8 @@ long send_datagram(UdpSocket*, const void* data, std::size_t length, const Endpo
     fake::Platform& p = fake::the_platform;
     const std::size_t number = p.sent.size();
     const std::uint8_t* bytes = static_cast<const std::uint8_t*>(data);
-    p.sent.push_back(fake::Sent{std::vector<std::uint8_t>(bytes, bytes + length), destination, dont_route});
+    p.sent.push_back(fake::Sent{std::vector<std::uint8_t>(bytes, bytes + length), destination, dont_route,
+                                fake::written_to(p.watched_output)});
     if (fake::failing(fake::Operation::send)) return -1;
     if (number < p.send_results.size() && p.send_results[number] != static_cast<long>(length)) {
         p.error = p.failing_error;

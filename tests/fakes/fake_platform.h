@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <deque>
 #include <string>
 #include <vector>
@@ -34,6 +35,9 @@ struct Sent {
     std::vector<std::uint8_t> bytes;
     platform::Endpoint destination;
     bool dont_route;
+    // How many bytes of the watched output had been written when the send
+    // was made; -1 when no output is watched.
+    long output_before;
 };
 
 struct Interface {
@@ -78,6 +82,9 @@ struct Platform {
     platform::Endpoint bound_to;
     int interface_queries;
     std::vector<Sent> sent;
+    // The stream whose writes the sends are placed among, so that a test can
+    // tell what was printed before a send and what after it.
+    std::FILE* watched_output;
     std::vector<unsigned> sleeps;
     int clock_reads;  // calls of current_utc_time
     int error;  // what last_error() answers

@@ -14,17 +14,19 @@
 #include <string_view>
 #include <vector>
 
+#include "peer/sndp_peer.h"
+
 namespace test_support {
 
-// Wire offsets of the record's fields.
-constexpr std::size_t RECORD_SIZE = 128;
-constexpr std::size_t AT_MSG_TYPE = 9;
-constexpr std::size_t AT_SERIAL = 13;
-constexpr std::size_t AT_IP = 41;
-constexpr std::size_t AT_MASK = 57;
-constexpr std::size_t AT_DHCP = 83;
-constexpr std::size_t AT_STAMP = 104;
-constexpr std::size_t AT_GATEWAY = 117;
+// Wire offsets of the record's fields, as the peers know them.
+constexpr std::size_t RECORD_SIZE = peer::RECORD_SIZE;
+constexpr std::size_t AT_MSG_TYPE = peer::TYPE_OFFSET;
+constexpr std::size_t AT_SERIAL = peer::SERIAL_OFFSET;
+constexpr std::size_t AT_IP = peer::IP_OFFSET;
+constexpr std::size_t AT_MASK = peer::MASK_OFFSET;
+constexpr std::size_t AT_DHCP = peer::DHCP_OFFSET;
+constexpr std::size_t AT_STAMP = peer::STAMP_OFFSET;
+constexpr std::size_t AT_GATEWAY = peer::GATEWAY_OFFSET;
 
 // A stdio stream backed by a temporary file, read back as text.
 class CapturedStream {
@@ -105,7 +107,7 @@ public:
         return *this;
     }
 
-    RecordBytes& magic() { return put(0, std::string_view("SNDP_CFG\0", 9)); }
+    RecordBytes& magic() { return put(0, std::string_view(peer::MAGIC, sizeof peer::MAGIC)); }
     RecordBytes& reply_type() { return bytes(AT_MSG_TYPE, {0x03, 0x00, 0x00, 0x00}); }
     RecordBytes& serial(std::string_view text_) { return text(AT_SERIAL, text_); }
     RecordBytes& ip(std::string_view text_) { return text(AT_IP, text_); }
