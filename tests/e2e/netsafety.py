@@ -53,8 +53,8 @@ RUNNERS_IN_PLACE = frozenset(("valgrind", "wine", "env", "time", "taskset", "nic
 # and CPU lists.
 _NOT_A_PROGRAM = re.compile(r"^(-|[^=/]+=|[0-9][0-9a-fA-Fx,.:-]*$)")
 
-# "PID:INODE": the process that re-executed itself in namespaces of its own,
-# and the network namespace it was started in.
+# "PID:NET:MNT": the process that re-executed itself in namespaces of its
+# own, and the inodes of the network and mount namespaces it was started in.
 _REEXEC_ENV = "VCF_E2E_REEXEC"
 _USERNS_ENV = "VCF_E2E_USERNS"
 
@@ -66,6 +66,10 @@ _prepared = False
 
 def netns_inode(path="/proc/self/ns/net"):
     return os.stat(path).st_ino
+
+
+def _mntns_inode():
+    return os.stat("/proc/self/ns/mnt").st_ino
 
 
 def in_user_namespace():
@@ -122,15 +126,19 @@ def _reexec_in_private_namespaces():
         argv = [os.fsdecode(a) for a in f.read().split(b"\0")[:-1]]
     env = dict(os.environ)
     # unshare execs in place: the process that comes back is this one.
-    env[_REEXEC_ENV] = "%d:%d" % (os.getpid(), netns_inode())
+    env[_REEXEC_ENV] = "%d:%d:%d" % (os.getpid(), netns_inode(), _mntns_inode())
     env[_USERNS_ENV] = "1" if os.geteuid() != 0 else ""
     sys.stdout.flush()
     sys.stderr.flush()
     os.execvpe("unshare", unshare + ["--"] + argv, env)
 
 
-def _mount_private_netns_dir():
+def _mount_private_netns_dir(outer_mntns):
     """Give `ip netns` a /run/netns of the harness's own."""
+    if _mntns_inode() == outer_mntns:
+        # Mounted there it would cover the machine's /run/netns for everyone.
+        raise SystemExit("refusing to mount over %s: the harness still runs in the mount "
+                         "namespace it was started in" % NETNS_DIR)
     if os.path.isdir(NETNS_DIR):
         cmd = ["mount", "-t", "tmpfs", "-o", "mode=0755", "vcf-netns", NETNS_DIR]
     else:
@@ -154,15 +162,16 @@ def require_namespaces():
     if missing:
         skip_run("missing tools: %s (iproute2 and util-linux are needed)" % ", ".join(missing))
     runner_words()
-    pid, _, outer = os.environ.get(_REEXEC_ENV, "").partition(":")
+    pid, _, started_in = os.environ.get(_REEXEC_ENV, "").partition(":")
     if pid != str(os.getpid()):
         _reexec_in_private_namespaces()
+    outer_netns, outer_mntns = (int(inode) for inode in started_in.split(":"))
     own = netns_inode()
-    if own == int(outer):
+    if own == outer_netns:
         raise SystemExit("the harness still runs in the network namespace it was started in "
                          "(inode %d) after unshare --net" % own)
-    _mount_private_netns_dir()
-    FORBIDDEN_NETNS.update((int(outer), own))
+    _mount_private_netns_dir(outer_mntns)
+    FORBIDDEN_NETNS.update((outer_netns, own))
     signal.signal(signal.SIGTERM, _terminated)
     atexit.register(_close_all_labs)
     _prepared = True
