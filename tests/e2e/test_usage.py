@@ -58,7 +58,10 @@ class CommandLineTest(LabTestCase):
     def run_tool(self, args):
         argv = self.lab.host_identity("vcf-station") + netlab.tool_command(args)
         res = self.ws.run(argv, timeout=10, env={"TZ": netlab.TOOL_TZ})
-        return res.returncode, res.stdout.decode(errors="replace"), res.stderr.decode(errors="replace")
+        out, err = (res.stdout.decode(errors="replace"), res.stderr.decode(errors="replace"))
+        if netlab.WINE:  # a Windows program's text streams end lines with CR LF
+            out, err = out.replace("\r\n", "\n"), err.replace("\r\n", "\n")
+        return res.returncode, out, err
 
     def usage(self):
         code, out, err = self.run_tool(["-h"])
