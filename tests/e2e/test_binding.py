@@ -102,6 +102,34 @@ class BindInterfaceTest(LabTestCase):
         self.run_side("B", "A")
 
 
+class SecondaryAddressTest(LabTestCase):
+    WS_A2 = "10.9.0.2"
+    # Wine binds a socket to the wildcard address underneath: there the
+    # kernel picks the source, the interface's first address.  Windows
+    # itself sends from the bound address.
+    SOURCE = WS_A if netlab.WINE else WS_A2
+
+    def test_reply_leaves_from_the_second_address_that_b_names(self):
+        # The routing table would pick the interface's first address, 10.9.0.1.
+        ws, plant = self.lab.plant_a()
+        ws.add_addr("to-plantA", self.WS_A2 + "/24")
+        sniffer = plant.sniffer()
+        sim = plant.sim("--sorter", "SN-2ND,%s" % PLANT_A, *SIM)
+        before = time.time()
+        tool = ws.tool("-b", self.WS_A2, "-s", "SN-2ND", "-i", "10.9.0.82")
+        self.assertEqual(tool.finish(timeout=5), 0, tool.stderr)
+        self.assertEqual(tool.stdout, self.start_lines(self.WS_A2, "SN-2ND")
+                         + self.announcement("SN-2ND") + self.summary("SN-2ND", ip="10.9.0.82"))
+        applied = sim.wait_event("applied")[0]
+        self.assertRecord(bytes.fromhex(applied["hex"]), "SN-2ND", ip="10.9.0.82",
+                          sent_after=before, sent_before=time.time())
+        time.sleep(0.2)
+        self.assertEqual([(p["src"], p["sport"], p["dst"], p["dport"])
+                          for p in sniffer.incoming(src=WS_A) + sniffer.incoming(src=self.WS_A2)],
+                         [(self.SOURCE, TOOL_PORT, LIMITED_BCAST, SIM_PORT)])
+        self.assertEqual(applied["from"], self.SOURCE)
+
+
 # The error numbers are the platform's own (netlab: errno, or Winsock's
 # under Wine).
 IN_USE = "Could not bind to socket: %d\n" % netlab.E_ADDRESS_IN_USE

@@ -39,10 +39,10 @@ class HostAddressTest(LabTestCase):
     def test_bound_address_follows_the_host_name(self):
         for name, network, hosts, down, added, expected, expected_under_wine in self.CASES:
             if netlab.WINE:
+                if expected_under_wine is None:
+                    continue  # a case Wine cannot tell from another
                 expected = expected_under_wine
             with self.subTest(name):
-                if expected is None:
-                    self.skipTest("the hosts file plays no part under Wine")
                 with netlab.Lab() as lab:
                     if network == "A":
                         ws, _ = lab.plant_a()
@@ -71,18 +71,9 @@ class HostAddressTest(LabTestCase):
     def test_only_loopback_up_binds_a_loopback_address(self):
         ws = self.lab.netns("ws")
         tool = ws.tool(hosts=LOOPBACK_ONLY)
-        first = tool.next_line(5)
-        if netlab.WINE:
-            # The name gives Wine's own choice of loopback address.
-            self.assertRegex(first or "",
-                             r"^vormcfg running on network interface 127\.\d+\.\d+\.\d+\n$",
-                             tool.stderr)
-        else:
-            # No interface but lo is up: the name's own 127.0.1.1 is bound.
-            self.assertEqual(first, "vormcfg running on network interface 127.0.1.1\n",
-                             tool.stderr)
-        local = first.rsplit(" ", 1)[1].strip()
-        self.assertTrue(self.expect_lines(tool, self.start_lines(local)[len(first):]), tool.stderr)
+        # No interface but lo is up: the name's own 127.0.1.1 is bound (under
+        # Wine too, which then falls back to the hosts file).
+        self.assertTrue(self.expect_lines(tool, self.start_lines("127.0.1.1")), tool.stderr)
         time.sleep(0.3)
         self.assertTrue(tool.running(), tool.stderr)
         tool.stop(signal.SIGINT)

@@ -19,11 +19,14 @@ class ListeningTest(LabTestCase):
         sniffer = plant.sniffer()
 
         # The first sorter's record says 10.9.0.77 while it sends from 10.9.0.12,
-        # and its subnet mask text is empty (settings it stored but does not run
-        # with).  A simulated sorter always announces the address it sends from,
+        # its subnet mask text is empty (settings it stored but does not run
+        # with), and its DHCP byte is 7: any byte but 0 means On.  A simulated
+        # sorter always announces the address it sends from and writes 0 or 1,
         # so these broadcasts are sent as raw datagrams.
-        zeta = cfgrecord.build(serial="ZETA-2", ip="10.9.0.77", gateway="10.9.0.254", dhcp=True,
-                               msg_type=1)
+        zeta = bytearray(cfgrecord.build(serial="ZETA-2", ip="10.9.0.77", gateway="10.9.0.254",
+                                         msg_type=1))
+        zeta[cfgrecord.OFF_DHCP] = 7
+        zeta = bytes(zeta)
 
         def zeta_broadcasts(count):
             plant.send("%s:%d" % (PLANT_A2, SIM_PORT), "%s:%d" % (LIMITED_BCAST, TOOL_PORT),

@@ -4,8 +4,10 @@ import signal
 import time
 import unittest
 
+import cfgrecord
 import netlab
-from netlab import (LabTestCase, WS_A, PLANT_A, PLANT_A2, BCAST_A, LIMITED_BCAST, SIM_PORT)
+from netlab import (LabTestCase, WS_A, PLANT_A, PLANT_A2, BCAST_A, LIMITED_BCAST, SIM_PORT,
+                    TOOL_PORT)
 
 netlab.require_lab()
 
@@ -61,7 +63,8 @@ class TargetedTest(LabTestCase):
         time.sleep(0.2)  # let the sniffer print anything that followed
         sent = sniffer.incoming(src=start_local)
         self.assertEqual(len(sent), 1, "the tool sent %d datagrams: %r" % (len(sent), sent))
-        self.assertEqual((sent[0]["dst"], sent[0]["dport"]), (to, port))
+        self.assertEqual((sent[0]["sport"], sent[0]["dst"], sent[0]["dport"]),
+                         (TOOL_PORT, to, port), "the reply's source port, destination and port")
         record = bytes.fromhex(sent[0]["hex"])
         self.assertRecord(record, serial, sent_after=before, sent_before=after, **settings)
         self.assertEqual(len(applied), 1, applied)
@@ -114,6 +117,30 @@ class TargetedTest(LabTestCase):
         self.check_answer(target, tool, sniffer, "SN-T", dict(ip="10.9.0.60"),
                           LIMITED_BCAST, 50011, before, after, heard_before=("SN-T-2", "SN-"))
         self.assertEqual(decoys.events("received"), [])
+
+    def test_a_serial_running_on_past_the_target_is_another_sorter(self):
+        # The decoy's serial field holds the target's 27 characters and one
+        # more, with no NUL: its serial reads on into the address field.  A
+        # tool that compared only as much as the target's serial would answer it.
+        target = "SN-0123456789-ABCDEFGHIJKLM"
+        self.assertEqual(len(target), cfgrecord.SERIAL_LEN - 1)
+        decoy = bytearray(cfgrecord.build(ip=PLANT_A2, mask="255.255.255.0", msg_type=1))
+        decoy[cfgrecord.OFF_SERIAL:cfgrecord.OFF_IP] = (target + "X").encode()
+        run_on = target + "X" + PLANT_A2
+        ws, plant = self.lab.plant_a(second_sorter_address=True)
+        sniffer = plant.sniffer()
+        before = time.time()
+        tool = ws.tool("-s", target, "-i", "10.9.0.61")
+        self.assertTrue(self.expect_lines(tool, self.start_lines(WS_A, target)), tool.stderr)
+        plant.send("%s:%d" % (PLANT_A2, SIM_PORT), "%s:%d" % (LIMITED_BCAST, TOOL_PORT),
+                   [bytes(decoy)] * 3)
+        self.assertTrue(self.expect_lines(tool, self.announcement(run_on)), tool.stderr)
+        time.sleep(0.3)
+        self.assertEqual(sniffer.incoming(src=WS_A), [], "the decoy was answered")
+        sim = plant.sim("--sorter", "%s,%s" % (target, PLANT_A), *SIM)
+        self.assertEqual(tool.finish(timeout=5), 0, tool.stderr)
+        self.check_answer(sim, tool, sniffer, target, dict(ip="10.9.0.61"), LIMITED_BCAST,
+                          SIM_PORT, before, time.time(), heard_before=(run_on,))
 
     def test_stop_and_continue_while_waiting_does_not_end_the_run(self):
         # (case, sorter starts while the tool is stopped)

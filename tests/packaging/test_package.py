@@ -1,9 +1,11 @@
 """The Debian package: what it holds, that it installs, that the program
 runs from it and that lintian finds no error in it. Also the man pages
 (lint-clean) and the bash completion. None of this sends a datagram: the
-installed program only prints its usage."""
+installed programs only print their usage, and even so run in a network
+namespace of their own with nothing in it."""
 import gzip
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -35,6 +37,22 @@ def run(argv, **kw):
     return subprocess.run(argv, capture_output=True, text=True, **kw)
 
 
+def without_network(argv):
+    """argv in a network namespace of its own, which has nothing to send on."""
+    as_root = [] if os.geteuid() == 0 else ["--map-root-user"]
+    return ["unshare", "--net"] + as_root + ["--"] + argv
+
+
+def sorter_sim_options():
+    """{option: its value's name or None}, from sorter-sim's option tables."""
+    with open(os.path.join(SOURCE_DIR, "tools", "sorter-sim", "options.cpp")) as f:
+        source = f.read()
+    found = {name: value or None
+             for name, value in re.findall(r'\{"(--[a-z-]+)", (?:"([^"]*)"|nullptr),', source)}
+    assert "--sorter" in found and "--no-restart" in found, found
+    return found
+
+
 class DebianPackageTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
@@ -51,6 +69,10 @@ class DebianPackageTest(unittest.TestCase):
         cls.root = os.path.join(cls.work, "root")
         res = run(["dpkg-deb", "-x", cls.deb, cls.root])
         assert res.returncode == 0, res.stderr
+        probe = run(without_network(["true"]))
+        if probe.returncode != 0:
+            raise unittest.SkipTest("cannot run the installed programs without a network: %s"
+                                    % probe.stderr.strip())
 
     @classmethod
     def tearDownClass(cls):
@@ -118,12 +140,18 @@ class DebianPackageTest(unittest.TestCase):
             sys.stderr.write("lintian: %s\n" % line)
         self.assertEqual([line for line in tags if line.startswith("E: ")], [])
 
-    def test_installed_program_runs(self):
-        res = run([os.path.join(self.root, "usr/bin/vormcfg"), "-h"])
-        self.assertEqual(res.returncode, 0)
+    def test_installed_programs_run(self):
+        res = run(without_network([os.path.join(self.root, "usr/bin/vormcfg"), "-h"]))
+        self.assertEqual((res.returncode, res.stdout), (0, ""), res.stderr)
         self.assertTrue(res.stderr.startswith("\nvormcfg v1.0.0.7"), res.stderr)
-        res = run([os.path.join(self.root, "usr/bin/sorter-sim"), "--help"])
-        self.assertEqual(res.returncode, 0, res.stderr)
+        res = run(without_network([os.path.join(self.root, "usr/bin/sorter-sim"), "--help"]))
+        self.assertEqual((res.returncode, res.stderr), (0, ""))
+        self.assertTrue(res.stdout.startswith("sorter-sim [options]\n"), res.stdout)
+        lines = res.stdout.splitlines()
+        for option, value in sorter_sim_options().items():
+            usage = "  %s %s" % (option, value) if value else "  %s" % option
+            self.assertTrue([line for line in lines if line == usage or line.startswith(usage + " ")],
+                            "%r is not in the help:\n%s" % (usage, res.stdout))
 
     def test_apt_would_install_it(self):
         if shutil.which("apt-get") is None:
@@ -148,6 +176,13 @@ class ManPageTest(unittest.TestCase):
             page = f.read()
         for letter in "srigudbfvhtwj":
             self.assertIn(".It Fl %s" % letter, page)
+
+    def test_simulator_page_names_every_option(self):
+        with open(os.path.join(SOURCE_DIR, "man", "sorter-sim.1")) as f:
+            page = f.read()
+        for option in sorter_sim_options():
+            # ".It Fl \-name": Fl gives one dash, "\-" the other.
+            self.assertRegex(page, r"\n\.It Fl \\-%s( |\n)" % re.escape(option[2:]))
 
 
 class CompletionTest(unittest.TestCase):
