@@ -7,6 +7,7 @@ test cases.
 import time
 
 import cfgrecord
+import expected_text
 
 
 def start_lines(local, serial=None):
@@ -34,7 +35,7 @@ def summary(serial, ip, mask=None, gateway=None, dhcp=False):
 def announcement(serial, source=None, mask="", gateway=None, dhcp=False):
     """The lines printed for a sorter heard for the first time (with the -v
     block when source is given)."""
-    text = "Serial Number '%s' is broadcasting.\n" % serial
+    text = expected_text.announcement(serial)
     if source is not None:
         text += "Current configuration:\n"
         text += "    IP Address ...... %s\n" % source
