@@ -1,6 +1,6 @@
 """5 -- the known-sorter table: one lookup among 256 serials with a long
 shared prefix, against a hashed table of the same records; and its share of
-figure 1. It runs in the machine's own namespace: it sends nothing."""
+figure 1. It sends nothing."""
 import json
 import subprocess
 
