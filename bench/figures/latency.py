@@ -1,6 +1,9 @@
 """2 -- reply latency: the target's broadcast out of the plant to the answer
-back in, quiet and under the flood, against bare_echo. Every exchange must
-be answered: one that is not is the tool's behaviour, not its speed."""
+back in, quiet and under the flood, against bare_echo. On a quiet network
+every exchange must be answered: one that is not is the tool's behaviour,
+not its speed. Under the flood the kernel drops datagrams when a socket's
+queue overflows, the baseline's as well as the tool's, so a lost exchange
+there is shown beside the baseline's and is no check of the tool."""
 from lib.report import at_most, behaviour, exactly, row, timing
 from lib.rig import RECEIVER_CPU, TARGET, WS_DEV, fleet_args
 from lib.helpers import note
@@ -71,6 +74,7 @@ def rows(lat, _results):
             row(LABEL, "%s p99 (us)" % condition, "%.1f" % t["p99_us"], "%.1f" % b["p99_us"],
                 "x%.2f" % (t["p99_us"] / b["p99_us"])),
             row(LABEL, "%s exchanges / lost" % condition, "%d / %d" % (t["n"], t["lost"]),
-                "%d / %d" % (b["n"], b["lost"]), "", GOALS["lost"], t["lost"]),
+                "%d / %d" % (b["n"], b["lost"]), "",
+                *((GOALS["lost"], t["lost"]) if condition == "quiet" else ())),
         ]
     return out
