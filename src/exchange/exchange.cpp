@@ -224,7 +224,6 @@ int verify_restart(Exchange& ex) {
 int run_exchange(int argc, char* argv[], std::FILE* out, std::FILE* err) {
     Exchange ex{};
     ex.streams = ReportStreams{out, err, false};
-    ex.report = &TEXT_REPORT;
     forget_known_sorters();
     switch (parse_arguments(argc, argv, ex.msg, ex.run, err)) {
         case ParseOutcome::help: print_usage(err); return EXIT_STATUS_SUCCESS;
